@@ -1,0 +1,191 @@
+#include "binding/arguments.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <exception>
+
+#include "binding/errors.hpp"
+#include "binding/process_cache.hpp"
+
+namespace vexa::binding {
+namespace {
+
+ProcessObject sequence_class;
+
+// Reserving from a reported length must not trust a length that lies.
+constexpr Py_ssize_t reserve_limit = Py_ssize_t{1} << 22;
+
+bool item_to_float(PyObject* item, double& out) {
+  if (PyFloat_CheckExact(item)) {
+    out = PyFloat_AS_DOUBLE(item);
+    return true;
+  }
+  out = PyFloat_AsDouble(item);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+void raise_not_a_sequence(PyObject* object) {
+  PyObject* sequence = sequence_class.get([] {
+    Ref abc(PyImport_ImportModule("collections.abc"));
+    return abc ? PyObject_GetAttrString(abc.get(), "Sequence") : nullptr;
+  });
+  if (sequence == nullptr) return;
+  Ref name(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(sequence)));
+  if (!name) return;
+  const char* target = PyUnicode_AsUTF8(name.get());
+  if (target != nullptr) raise_wrong_type(object, target);
+}
+
+// An exact list read the way its iterator would read it: the length is
+// looked at again before every item, because an item's __float__ may grow or
+// shrink the list, and iteration then sees the list as it has become.
+bool convert_list_items(PyObject* list, FloatArray& out) {
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    PyObject* item = PyList_GET_ITEM(list, i);
+    if (PyFloat_CheckExact(item)) {
+      out.push_back(PyFloat_AS_DOUBLE(item));
+      continue;
+    }
+    Py_INCREF(item); // user code below may drop the list's reference
+    double value = 0.0;
+    const bool ok = item_to_float(item, value);
+    Py_DECREF(item);
+    if (!ok) return false;
+    out.push_back(value);
+  }
+  return true;
+}
+
+bool convert_list(PyObject* list, FloatArray& out) {
+  bool ok = false;
+  std::exception_ptr failure;
+  Py_BEGIN_CRITICAL_SECTION(list);
+  try {
+    out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+    ok = convert_list_items(list, out);
+  } catch (...) {
+    failure = std::current_exception(); // leave the critical section first
+  }
+  Py_END_CRITICAL_SECTION();
+  if (failure) std::rethrow_exception(failure);
+  return ok;
+}
+
+bool convert_tuple(PyObject* tuple, FloatArray& out) {
+  const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
+  out.reserve(static_cast<std::size_t>(size));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    double value = 0.0;
+    if (!item_to_float(PyTuple_GET_ITEM(tuple, i), value)) return false;
+    out.push_back(value);
+  }
+  return true;
+}
+
+// Types whose buffer holds exactly the values their iteration yields.
+bool has_faithful_buffer(PyObject* object) {
+  if (Py_IS_TYPE(object, &PyMemoryView_Type)) return true;
+  const char* name = Py_TYPE(object)->tp_name;
+  return std::strcmp(name, "numpy.ndarray") == 0 || std::strcmp(name, "array.array") == 0;
+}
+
+bool is_native_float64(const Py_buffer& view) {
+  if (view.ndim != 1 || view.itemsize != 8 || view.format == nullptr) return false;
+  const std::string_view format(view.format);
+  return format == "d" || format == "@d" || format == "=d" ||
+         (format == "<d" && std::endian::native == std::endian::little);
+}
+
+// A one-dimensional, C-contiguous float64 buffer is copied in one go.
+// Returns false when the object offers no such buffer.
+bool copy_float64_buffer(PyObject* object, FloatArray& out) {
+  if (!has_faithful_buffer(object)) return false;
+  Py_buffer view;
+  if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+    PyErr_Clear();
+    return false;
+  }
+  const bool usable = is_native_float64(view);
+  if (usable) {
+    const auto count = static_cast<std::size_t>(view.shape[0]);
+    try {
+      out.resize(count);
+    } catch (...) {
+      PyBuffer_Release(&view);
+      throw;
+    }
+    if (count != 0) std::memcpy(out.data(), view.buf, count * sizeof(double));
+  }
+  PyBuffer_Release(&view);
+  return usable;
+}
+
+bool convert_by_iteration(PyObject* object, FloatArray& out) {
+  const Py_ssize_t length = PyObject_Size(object);
+  if (length < 0)
+    PyErr_Clear();
+  else
+    out.reserve(static_cast<std::size_t>(std::min(length, reserve_limit)));
+  Ref iterator(PyObject_GetIter(object));
+  if (!iterator) return false;
+  for (;;) {
+    PyObject* raw = nullptr;
+    const int status = PyIter_NextItem(iterator.get(), &raw);
+    if (status < 0) return false;
+    if (status == 0) return true;
+    Ref item(raw);
+    double value = 0.0;
+    if (!item_to_float(item.get(), value)) return false;
+    out.push_back(value);
+  }
+}
+
+} // namespace
+
+bool convert_text(PyObject* object, std::string_view& out) {
+  if (!PyUnicode_Check(object)) {
+    raise_wrong_type(object, "str");
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return false;
+  out = std::string_view(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool convert_float(PyObject* object, double& out) {
+  return item_to_float(object, out);
+}
+
+bool convert_count(PyObject* object, std::uint64_t& out) {
+  unsigned long long value;
+  if (PyLong_Check(object)) {
+    value = PyLong_AsUnsignedLongLong(object);
+  } else {
+    Ref index(PyNumber_Index(object));
+    if (!index) return false;
+    value = PyLong_AsUnsignedLongLong(index.get());
+  }
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  out = value;
+  return true;
+}
+
+bool convert_float_array(PyObject* object, FloatArray& out) {
+  if (PyUnicode_Check(object)) {
+    raise_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(object)) {
+    raise_not_a_sequence(object);
+    return false;
+  }
+  if (PyList_CheckExact(object)) return convert_list(object, out);
+  if (PyTuple_CheckExact(object)) return convert_tuple(object, out);
+  if (copy_float64_buffer(object, out)) return true;
+  return convert_by_iteration(object, out);
+}
+
+} // namespace vexa::binding

@@ -1,0 +1,68 @@
+#include "readers/table.hpp"
+
+#include <cstring>
+
+#include "readers/number.hpp"
+#include "readers/white_space.hpp"
+
+namespace vexa::readers {
+
+std::string clean_line(std::string_view line) {
+  std::string cleaned;
+  cleaned.reserve(line.size());
+  for (const char c : line) {
+    if (c == '#') continue;
+    cleaned.push_back(c == '\t' ? ' ' : c);
+  }
+  const std::size_t leading = cleaned.size() - trim_leading_white_space(cleaned).size();
+  cleaned.erase(0, leading);
+  return cleaned;
+}
+
+std::vector<std::string> split_fields(std::string_view line) {
+  std::vector<std::string> fields;
+  FieldCursor cursor(line);
+  for (std::string_view field; cursor.next(field);)
+    fields.emplace_back(field);
+  return fields;
+}
+
+ColumnCollector::ColumnCollector(const std::vector<std::string>& names, std::size_t rows_hint)
+    : row_(names.size()) {
+  columns_.reserve(names.size());
+  for (const std::string& name : names) {
+    columns_.push_back(Column{name, {}});
+    columns_.back().values.reserve(rows_hint);
+  }
+}
+
+void ColumnCollector::add_row(std::string_view line) {
+  if (columns_.empty()) return;
+  FieldCursor cursor(line);
+  std::string_view field;
+  for (double& value : row_) {
+    if (!cursor.next(field)) return;
+    const auto number = parse_number(field);
+    if (!number) return;
+    value = *number;
+  }
+  for (std::size_t k = 0; k < columns_.size(); ++k)
+    columns_[k].values.push_back(row_[k]);
+}
+
+void ColumnCollector::add_cleaned_row(std::string_view line) {
+  if (std::memchr(line.data(), '#', line.size()) == nullptr) {
+    add_row(line);
+    return;
+  }
+  scratch_.clear();
+  for (const char c : line)
+    if (c != '#') scratch_.push_back(c);
+  add_row(scratch_);
+}
+
+ColumnTable ColumnCollector::finish() && {
+  return std::move(columns_);
+}
+
+} // namespace vexa::readers

@@ -1,0 +1,15 @@
+// Transport-property tables (viscosity.dat, diffself.dat, rdf.dat, ...).
+#pragma once
+
+#include <string_view>
+
+#include "common/outcome.hpp"
+#include "common/types.hpp"
+
+namespace vexa::readers {
+
+// Columns under the last line whose text starts with "#Time" (after leading
+// White_Space), or under the first line when there is none.
+Outcome<ColumnTable> parse_vexa_file(std::string_view path);
+
+} // namespace vexa::readers

@@ -1,0 +1,77 @@
+// A test-only module that drives the call frame into the paths the real
+// functions never take: bodies that throw, and descriptions with
+// positional-only, optional and keyword-only parameters.
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "binding/function.hpp"
+
+namespace {
+
+using vexa::binding::Function;
+using vexa::binding::FunctionDescription;
+using vexa::binding::KeywordOnlyParameter;
+using vexa::binding::MethodDefinitions;
+
+double panic(std::string_view message) {
+  throw std::runtime_error(std::string(message));
+}
+
+double exhaust() {
+  throw std::bad_alloc();
+}
+
+inline constexpr std::tuple probe_table{
+    Function<&panic>{"panic", "message", "Throw a C++ exception carrying `message`."},
+    Function<&exhaust>{"exhaust", "", "Throw std::bad_alloc."},
+};
+
+constexpr std::string_view bind_parameters[] = {"a", "b", "c"};
+constexpr KeywordOnlyParameter bind_keywords[] = {{"k", true}, {"m", false}};
+
+// bind_probe(a, /, b, c=None, *, k, m=None): returns the bound slots, None
+// where a slot stayed empty.
+PyObject* bind_probe(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const FunctionDescription description{"bind_probe", bind_parameters, 1, 2, bind_keywords};
+  PyObject* slots[5] = {};
+  if (!vexa::binding::bind(description, args, nargs, kwnames, slots)) return nullptr;
+  PyObject* result = PyTuple_New(5);
+  if (result == nullptr) return nullptr;
+  for (Py_ssize_t i = 0; i < 5; ++i)
+    PyTuple_SET_ITEM(result, i, Py_NewRef(slots[i] != nullptr ? slots[i] : Py_None));
+  return result;
+}
+
+PyMethodDef bind_probe_definition = {"bind_probe", _PyCFunction_CAST(&bind_probe),
+                                     METH_FASTCALL | METH_KEYWORDS,
+                                     "Bind arguments and return the slots."};
+
+int add_function(PyObject* module, PyMethodDef& definition) {
+  PyObject* function = PyCMethod_New(&definition, module, nullptr, nullptr);
+  if (function == nullptr) return -1;
+  return PyModule_Add(module, definition.ml_name, function);
+}
+
+int exec_probe(PyObject* module) {
+  auto& definitions = MethodDefinitions<probe_table>::instance();
+  for (std::size_t i = 0; i < MethodDefinitions<probe_table>::size; ++i)
+    if (add_function(module, definitions[i]) != 0) return -1;
+  return add_function(module, bind_probe_definition);
+}
+
+PyModuleDef_Slot probe_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_probe)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef probe_definition = {
+    PyModuleDef_HEAD_INIT, "_frame_probe", "", 0, nullptr, probe_slots, nullptr, nullptr, nullptr,
+};
+
+} // namespace
+
+PyMODINIT_FUNC PyInit__frame_probe() {
+  return PyModuleDef_Init(&probe_definition);
+}
