@@ -2,7 +2,7 @@
 # The steps behind ./dev, run inside the sid environment.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-STATE=.dev
+STATE=${VEXA_DEV_STATE:-.dev}
 
 # Builds and installs the package into the lane's virtual environment the
 # way a user does: pip through scikit-build-core, no network, system site
@@ -17,13 +17,18 @@ install_lane() {
     -C build-dir="$STATE/build-$lane" "$@" . >&2
 }
 
-plain_python() { echo "$STATE/venv-plain/bin/python"; }
+plain_python() { echo "$PWD/$STATE/venv-plain/bin/python"; }
+# Every step shares the plain lane's build, probe module included, so that
+# switching between test, demo and bench does not rebuild.
+install_plain() { install_lane plain -C cmake.define.VEXA_FRAME_PROBE=ON; }
 
+# run_pytest LANE PYTHON [PYTEST ARGS...]
 run_pytest() {
-  local lane=$1; shift
+  local lane=$1 python=$2; shift 2
   echo "== tests, lane '$lane'" >&2
-  # Run from outside the checkout so the installed package is the one tested.
-  (cd tests && "$@" -m pytest -q -p no:cacheprovider . )
+  # Run from inside tests/ so the installed package, not the source folder,
+  # is the one imported.
+  (cd tests && "$python" -m pytest -q -p no:cacheprovider --durations=5 "$@")
 }
 
 check_format() {
@@ -32,12 +37,46 @@ check_format() {
   [ -z "$files" ] || clang-format --dry-run -Werror $files
 }
 
+# Builds the libFuzzer targets of fuzz/ with clang and runs each for a bounded
+# time (first argument, in seconds; default 60) from the sample run's files as
+# seeds; further arguments pick targets. A crash, a sanitizer report or a
+# failed check fails the step and leaves the input in $STATE/fuzz/.
+run_fuzz() {
+  local seconds=60 build=$STATE/build-fuzz work=$PWD/$STATE/fuzz
+  if [[ ${1:-} =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
+  local targets=("$@")
+  if [ ${#targets[@]} = 0 ]; then
+    for source in fuzz/fuzz_*.cpp; do targets+=("$(basename "$source" .cpp)"); done
+  fi
+  echo "== building fuzz targets" >&2
+  cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build "$build" >&2
+  mkdir -p "$work"
+  local target log dict
+  for target in "${targets[@]}"; do
+    target=fuzz_${target#fuzz_}
+    log=$work/$target.log
+    dict=()
+    [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
+    mkdir -p "$work/corpus-$target"
+    echo "== fuzzing $target for ${seconds}s" >&2
+    if ! "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        -print_final_stats=1 -artifact_prefix="$work/$target-" "${dict[@]}" \
+        "$work/corpus-$target" vexa_pp/samples/lammps-run >"$log" 2>&1; then
+      tail -n 60 "$log" >&2
+      echo "dev: $target failed; the log is $log" >&2
+      return 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" >&2 || true
+  done
+}
+
 cmd=$1; shift
 case "$cmd" in
   test)
     check_format
-    install_lane plain -C cmake.define.VEXA_FRAME_PROBE=ON
-    run_pytest plain "$PWD/$(plain_python)" "$@"
+    install_plain
+    run_pytest plain "$(plain_python)" "$@"
     install_lane asan -C cmake.define.VEXA_FRAME_PROBE=ON -C cmake.define.VEXA_SANITIZE=ON \
       -C cmake.build-type=RelWithDebInfo
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
@@ -46,12 +85,24 @@ case "$cmd" in
       run_pytest asan "$PWD/$STATE/venv-asan/bin/python" "$@"
     ;;
   demo)
-    install_lane plain
+    install_plain
     "$(plain_python)" -P -m vexa_pp.demo "$@"
     ;;
   bench)
-    install_lane plain
+    install_plain
     "$(plain_python)" -P benchmarks/run.py "$@"
+    ;;
+  fuzz)
+    run_fuzz "$@"
+    ;;
+  fixtures)
+    # Reruns the LAMMPS sample run in place: ./dev fixtures enters a root
+    # that adds lammps to the packages of the others.
+    cd vexa_pp/samples/lammps-run
+    lmp -nocite -in in.nacl_spce -log log.lammps -screen none
+    grep -q '^Total wall time' log.lammps || { tail log.lammps >&2; exit 1; }
+    python3 msd_to_transport_table.py msd.lammps diffself.dat 2.0
+    ls -l
     ;;
   *) echo "unknown step: $cmd" >&2; exit 2 ;;
 esac

@@ -1,8 +1,12 @@
 // Line splitting shared by every reader.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vexa::readers {
 
@@ -34,5 +38,30 @@ public:
 private:
   std::string_view rest_;
 };
+
+// Number of line feeds in the text; sizes column storage before parsing.
+inline std::size_t count_line_feeds(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::size_t count = 0;
+#if defined(__SSE2__)
+  // Byte lanes count matches (a match is -1) for up to 255 blocks, then the
+  // lanes are summed; the compiler does not vectorise the plain loop at -O2.
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  while (end - p >= 16) {
+    __m128i lanes = _mm_setzero_si128();
+    for (int block = 0; block < 255 && end - p >= 16; ++block, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, line_feed));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  for (; p < end; ++p)
+    count += *p == '\n';
+  return count;
+}
 
 } // namespace vexa::readers

@@ -1,7 +1,9 @@
 #include "readers/number.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -10,6 +12,37 @@ namespace {
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
+}
+
+bool is_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Eight digits at a time: data rows are mostly long runs of digits.
+constexpr bool swar = std::endian::native == std::endian::little;
+
+std::uint64_t load8(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+bool are_eight_digits(std::uint64_t v) {
+  // Each byte is 0x30..0x39 exactly when its high nibble is 3 and adding 6
+  // does not carry out of the low nibble.
+  return ((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
+         0x3333333333333333;
+}
+
+// The value of eight ASCII digits, the first one most significant: pairs,
+// then quadruples, then the whole, each by one multiply-and-shift.
+std::uint64_t eight_digits_value(std::uint64_t v) {
+  v -= 0x3030303030303030;
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+      32;
+  return v & 0xFFFFFFFF;
 }
 
 bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
@@ -23,12 +56,11 @@ bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
 }
 
 std::optional<double> parse_word(std::string_view word, bool negative) {
+  constexpr double infinity = std::numeric_limits<double>::infinity();
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity"))
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  if (equals_ignoring_case(word, "nan"))
-    return negative ? -std::numeric_limits<double>::quiet_NaN()
-                    : std::numeric_limits<double>::quiet_NaN();
+    return negative ? -infinity : infinity;
+  if (equals_ignoring_case(word, "nan")) return negative ? -nan : nan;
   return std::nullopt;
 }
 
@@ -37,104 +69,113 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// What the grammar pass learns about a decimal literal.
-struct Decimal {
-  std::uint64_t mantissa = 0;     // first significant digits, while they fit
-  int significant_digits = 0;     // digits counted from the first non-zero one
-  std::int64_t exponent = 0;      // explicit exponent, saturated
-  std::int64_t point_shift = 0;   // digits after the point that entered the mantissa
-  std::int64_t leading_place = 0; // decimal place of the first non-zero digit
-  bool any_nonzero = false;
-};
-
+// Exponents beyond any representable value saturate here, far from overflow.
 constexpr std::int64_t exponent_cap = std::int64_t{1} << 40;
 
-// Checks the grammar of an unsigned decimal literal and collects its digits.
-bool scan_decimal(std::string_view s, Decimal& d) {
-  std::size_t i = 0;
-  std::size_t digits = 0;
-  std::int64_t integer_digits_after_first_nonzero = 0;
-  std::int64_t fraction_zeros_before_first_nonzero = 0;
-  bool in_fraction = false;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    if (c == '.') {
-      if (in_fraction) return false;
-      in_fraction = true;
-      continue;
+// Appends the digits at p to mantissa, eight at a time while it can.
+const char* take_digits(const char* p, const char* end, std::uint64_t& mantissa) {
+  if constexpr (swar) {
+    std::uint64_t word;
+    while (end - p >= 8 && are_eight_digits(word = load8(p))) {
+      mantissa = mantissa * 100000000 + eight_digits_value(word);
+      p += 8;
     }
-    if (!is_digit(c)) break;
-    ++digits;
-    if (!d.any_nonzero && c == '0') {
-      if (in_fraction) ++fraction_zeros_before_first_nonzero;
-      continue;
-    }
-    d.any_nonzero = true;
-    if (!in_fraction) ++integer_digits_after_first_nonzero;
-    if (d.significant_digits < 19) {
-      d.mantissa = d.mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      if (in_fraction) ++d.point_shift;
-    } else if (!in_fraction) {
-      --d.point_shift; // an integer digit that no longer fits scales by ten
-    }
-    ++d.significant_digits;
   }
-  if (digits == 0) return false;
-  if (i < s.size()) {
-    if (s[i] != 'e' && s[i] != 'E') return false;
-    ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    if (i == s.size()) return false;
-    for (; i < s.size(); ++i) {
-      if (!is_digit(s[i])) return false;
-      if (d.exponent < exponent_cap) d.exponent = d.exponent * 10 + (s[i] - '0');
-    }
-    if (negative) d.exponent = -d.exponent;
-  }
-  d.leading_place = integer_digits_after_first_nonzero > 0
-                        ? integer_digits_after_first_nonzero - 1 + d.exponent
-                        : -(fraction_zeros_before_first_nonzero + 1) + d.exponent;
-  return true;
+  for (; p < end && is_digit(*p); ++p)
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  return p;
+}
+
+// Decimal place of the first non-zero digit, or nothing for an all-zero
+// literal; only the rare out-of-range case needs it.
+std::optional<std::int64_t> leading_place(const char* integer_begin, const char* integer_end,
+                                          const char* fraction_begin, const char* fraction_end,
+                                          std::int64_t exponent) {
+  for (const char* d = integer_begin; d < integer_end; ++d)
+    if (*d != '0') return (integer_end - d) - 1 + exponent;
+  for (const char* d = fraction_begin; d < fraction_end; ++d)
+    if (*d != '0') return exponent - (d - fraction_begin) - 1;
+  return std::nullopt;
 }
 
 } // namespace
 
-std::optional<double> parse_number(std::string_view field) {
+std::optional<double> parse_number_prefix(const char*& cursor, const char* end) {
+  const char* p = cursor;
   bool negative = false;
-  std::string_view body = field;
-  if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
-    negative = body[0] == '-';
-    body.remove_prefix(1);
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  if (p == end) return std::nullopt;
+  if (!is_digit(*p) && *p != '.') {
+    const char* word_end = p;
+    while (word_end < end && is_letter(*word_end))
+      ++word_end;
+    const auto word = parse_word({p, static_cast<std::size_t>(word_end - p)}, negative);
+    if (word) cursor = word_end;
+    return word;
   }
-  if (body.empty()) return std::nullopt;
-  const char first = body[0];
-  if (!is_digit(first) && first != '.') return parse_word(body, negative);
+  const char* const unsigned_begin = p;
 
-  Decimal d;
-  if (!scan_decimal(body, d)) return std::nullopt;
-  if (!d.any_nonzero) return negative ? -0.0 : 0.0;
+  // Grammar and digits in one pass: digits, at most one point, at least one
+  // digit in all, then an optional exponent. The mantissa is only used when
+  // there are at most 19 digits, which cannot overflow it.
+  std::uint64_t mantissa = 0;
+  const char* const integer_begin = p;
+  const char* const integer_end = take_digits(p, end, mantissa);
+  const char* fraction_begin = integer_end;
+  const char* fraction_end = integer_end;
+  p = integer_end;
+  if (p < end && *p == '.') {
+    fraction_begin = p + 1;
+    fraction_end = take_digits(fraction_begin, end, mantissa);
+    p = fraction_end;
+  }
+  const std::int64_t digits = (integer_end - integer_begin) + (fraction_end - fraction_begin);
+  if (digits == 0) return std::nullopt;
+  std::int64_t exponent = 0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative_exponent = false;
+    if (p < end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+    // An exponent letter without digits: no field holding it is a number.
+    if (p == end || !is_digit(*p)) return std::nullopt;
+    for (; p < end && is_digit(*p); ++p)
+      if (exponent < exponent_cap) exponent = exponent * 10 + (*p - '0');
+    if (negative_exponent) exponent = -exponent;
+  }
+  const char* const number_end = p;
+  cursor = number_end;
 
-  // Exact mantissa and an exactly representable power of ten: one correctly
-  // rounded multiplication or division gives the correctly rounded value.
-  const std::int64_t scale = d.exponent - d.point_shift;
-  if (d.significant_digits <= 19 && d.mantissa <= (std::uint64_t{1} << 53) && scale >= -22 &&
-      scale <= 22) {
-    const double m = static_cast<double>(d.mantissa);
+  // An exact integer mantissa and an exactly representable power of ten:
+  // one correctly rounded multiplication or division is the correctly
+  // rounded value.
+  const std::int64_t scale = exponent - (fraction_end - fraction_begin);
+  if (digits <= 19 && scale >= -22 && scale <= 22 && mantissa <= (std::uint64_t{1} << 53)) {
+    const double m = static_cast<double>(mantissa);
     const double value =
         scale >= 0 ? m * exact_powers_of_ten[scale] : m / exact_powers_of_ten[-scale];
     return negative ? -value : value;
   }
 
+  const auto place =
+      leading_place(integer_begin, integer_end, fraction_begin, fraction_end, exponent);
+  if (!place) return negative ? -0.0 : 0.0;
   double value = 0.0;
-  const auto [end, ec] =
-      std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
-    value = d.leading_place > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (ec != std::errc{} || end != body.data() + body.size()) {
-    return std::nullopt; // the grammar pass already accepted it; never expected
+  const auto [stop, error] =
+      std::from_chars(unsigned_begin, number_end, value, std::chars_format::general);
+  if (error == std::errc::result_out_of_range) {
+    value = *place > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  } else if (error != std::errc{} || stop != number_end) {
+    return std::nullopt; // cannot happen for text the grammar accepted
   }
   return negative ? -value : value;
+}
+
+std::optional<double> parse_number(std::string_view field) {
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const auto value = parse_number_prefix(p, end);
+  if (p != end) return std::nullopt;
+  return value;
 }
 
 } // namespace vexa::readers

@@ -14,4 +14,11 @@ namespace vexa::readers {
 // signed infinity, below it to a signed zero.
 std::optional<double> parse_number(std::string_view field);
 
+// Reads the longest prefix of [cursor, end) that can start a number and, when
+// it is one, moves cursor past it. The field holding it is a number exactly
+// when the prefix ends the field (cursor at end or at White_Space): the
+// grammar never stops early inside a valid literal. Lets a row be split and
+// parsed in one pass.
+std::optional<double> parse_number_prefix(const char*& cursor, const char* end);
+
 } // namespace vexa::readers

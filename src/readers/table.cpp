@@ -38,12 +38,15 @@ ColumnCollector::ColumnCollector(const std::vector<std::string>& names, std::siz
 
 void ColumnCollector::add_row(std::string_view line) {
   if (columns_.empty()) return;
-  FieldCursor cursor(line);
-  std::string_view field;
+  // Splitting and the number rule in one pass: a field is a number exactly
+  // when the longest number prefix runs up to the White_Space after it.
+  const char* p = line.data();
+  const char* const end = p + line.size();
   for (double& value : row_) {
-    if (!cursor.next(field)) return;
-    const auto number = parse_number(field);
-    if (!number) return;
+    p = skip_white_space(p, end);
+    if (p == end) return;
+    const auto number = parse_number_prefix(p, end);
+    if (!number || (p != end && white_space_length(p, end) == 0)) return;
     value = *number;
   }
   for (std::size_t k = 0; k < columns_.size(); ++k)

@@ -13,25 +13,19 @@ namespace {
 
 constexpr std::string_view header_mark = "#Time";
 
-std::size_t line_start(std::string_view text, std::size_t pos) {
-  const std::size_t lf = text.rfind('\n', pos == 0 ? 0 : pos - 1);
-  return (lf == std::string_view::npos || pos == 0) ? 0 : lf + 1;
-}
-
 // Offset of the line that holds the column names: the last line that starts
 // with "#Time" once its leading White_Space is skipped, else the first line.
-// Searching for the mark beats testing every line, since data rows rarely
-// hold a '#'.
+// Data rows rarely hold a '#', so looking only where one stands is fast.
 std::size_t header_offset(std::string_view text) {
-  std::size_t pos = text.size();
-  while (pos > 0) {
-    pos = text.rfind(header_mark, pos - 1);
-    if (pos == std::string_view::npos) return 0;
-    const std::size_t start = line_start(text, pos);
-    const std::string_view before = text.substr(start, pos - start);
-    if (trim_leading_white_space(before).empty()) return start;
+  std::size_t header = 0;
+  for (std::size_t pos = text.find('#'); pos != std::string_view::npos;
+       pos = text.find('#', pos + 1)) {
+    if (!text.substr(pos).starts_with(header_mark)) continue;
+    const std::size_t lf = text.rfind('\n', pos);
+    const std::size_t start = lf == std::string_view::npos ? 0 : lf + 1;
+    if (trim_leading_white_space(text.substr(start, pos - start)).empty()) header = start;
   }
-  return 0;
+  return header;
 }
 
 std::string no_header(std::string_view path) {
@@ -43,8 +37,10 @@ std::string no_header(std::string_view path) {
 Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
   auto file = read_text_file(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  const std::string_view text = file->text();
+  return parse_vexa_text(file->text(), path);
+}
 
+Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path) {
   LineCursor lines(text.substr(header_offset(text)));
   std::string_view header;
   if (!lines.next(header)) return value_error(no_header(path));
@@ -52,7 +48,7 @@ Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
   if (names.empty()) return value_error(no_header(path));
 
   const std::string_view body = lines.rest();
-  const auto rows_hint = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n')) + 1;
+  const auto rows_hint = count_line_feeds(body) + 1;
   ColumnCollector collector(names, rows_hint);
   for (std::string_view line; lines.next(line);)
     collector.add_cleaned_row(line);

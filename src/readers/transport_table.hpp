@@ -12,4 +12,8 @@ namespace vexa::readers {
 // White_Space), or under the first line when there is none.
 Outcome<ColumnTable> parse_vexa_file(std::string_view path);
 
+// The same reader over text already in memory; path only names the file in
+// messages.
+Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path);
+
 } // namespace vexa::readers

@@ -35,6 +35,19 @@ inline std::size_t white_space_length(const char* p, const char* end) {
   }
 }
 
+inline const char* skip_white_space(const char* p, const char* end) {
+  while (p < end) {
+    if (*p == ' ') {
+      ++p;
+      continue;
+    }
+    const std::size_t n = white_space_length(p, end);
+    if (n == 0) break;
+    p += n;
+  }
+  return p;
+}
+
 inline std::string_view trim_leading_white_space(std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
@@ -46,28 +59,35 @@ inline std::string_view trim_leading_white_space(std::string_view text) {
   return {p, static_cast<std::size_t>(end - p)};
 }
 
+// Printable ASCII other than the space: never White_Space.
+inline bool is_plain_ascii(unsigned char b) {
+  return b > ' ' && b < 0x7F;
+}
+
 // Walks the fields of a line: the pieces between runs of White_Space.
 class FieldCursor {
 public:
   explicit FieldCursor(std::string_view line) : p_(line.data()), end_(p_ + line.size()) {}
 
   bool next(std::string_view& field) {
-    while (p_ < end_) {
+    for (;;) {
+      if (p_ == end_) return false;
+      const auto b = static_cast<unsigned char>(*p_);
+      if (b == ' ') {
+        ++p_;
+        continue;
+      }
+      if (is_plain_ascii(b)) break;
       const std::size_t n = white_space_length(p_, end_);
       if (n == 0) break;
       p_ += n;
     }
-    if (p_ == end_) return false;
-    const char* start = p_;
+    // The first byte is not White_Space, and the continuation bytes of a
+    // multi-byte character never start one, so the scan may go byte-wise.
+    const char* const start = p_++;
     while (p_ < end_) {
-      // Only space-like bytes can begin a White_Space character; skipping
-      // the decoder for ordinary printable ASCII keeps numeric rows fast.
       const auto b = static_cast<unsigned char>(*p_);
-      if (b > ' ' && b < 0x80) {
-        ++p_;
-        continue;
-      }
-      if (white_space_length(p_, end_) != 0) break;
+      if (!is_plain_ascii(b) && white_space_length(p_, end_) != 0) break;
       ++p_;
     }
     field = {start, static_cast<std::size_t>(p_ - start)};
