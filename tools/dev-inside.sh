@@ -10,7 +10,9 @@ STATE=${VEXA_DEV_STATE:-.dev}
 install_lane() {
   local lane=$1; shift
   local venv=$STATE/venv-$lane
-  [ -x "$venv/bin/python" ] || python3 -m venv --system-site-packages "$venv"
+  local interpreter=python3
+  [ "$lane" = debug ] && interpreter=python3.14d
+  [ -x "$venv/bin/python" ] || "$interpreter" -m venv --system-site-packages "$venv"
   echo "== building lane '$lane'" >&2
   "$venv/bin/python" -m pip install --quiet --no-index --no-build-isolation --no-deps \
     --disable-pip-version-check --root-user-action=ignore \
@@ -83,10 +85,17 @@ case "$cmd" in
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
       run_pytest asan "$PWD/$STATE/venv-asan/bin/python" "$@"
+    # The debug interpreter checks every reference the module touches, and
+    # its reference and block counts let the leak hunt run.
+    install_lane debug -C cmake.define.VEXA_FRAME_PROBE=ON -C cmake.build-type=RelWithDebInfo
+    run_pytest debug "$PWD/$STATE/venv-debug/bin/python" "$@"
     ;;
   demo)
+    # `vexa-pp analyze` on the bundled LAMMPS run, as a user types it; the
+    # plots go to the folder given as argument (default: $STATE/demo-plots).
     install_plain
-    "$(plain_python)" -P -m vexa_pp.demo "$@"
+    plots=${1:-$STATE/demo-plots}
+    "$(dirname "$(plain_python)")/vexa-pp" analyze vexa_pp/samples/lammps-run --plot "$plots"
     ;;
   bench)
     install_plain

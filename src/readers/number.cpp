@@ -21,29 +21,27 @@ bool is_letter(char c) {
 // Eight digits at a time: data rows are mostly long runs of digits.
 constexpr bool swar = std::endian::native == std::endian::little;
 
-std::uint64_t load8(const char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
+// The high bit of every byte that is not an ASCII digit. After the XOR a
+// digit byte holds 0..9; adding 0x76 to the low seven bits sets the high bit
+// exactly from 10 on, and cannot carry into the next byte.
+std::uint64_t non_digit_bytes(std::uint64_t word) {
+  const std::uint64_t values = word ^ 0x3030303030303030;
+  return (((values & 0x7F7F7F7F7F7F7F7F) + 0x7676767676767676) | values) & 0x8080808080808080;
 }
 
-bool are_eight_digits(std::uint64_t v) {
-  // Each byte is 0x30..0x39 exactly when its high nibble is 3 and adding 6
-  // does not carry out of the low nibble.
-  return ((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
-         0x3333333333333333;
+// The number written by eight digit values (0..9, one per byte, the first
+// most significant): pairs, then quadruples, then the whole, each by one
+// multiply-and-shift.
+std::uint64_t eight_digits_value(std::uint64_t values) {
+  values = (values * 10) + (values >> 8);
+  values = (((values & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+            (((values >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+           32;
+  return values & 0xFFFFFFFF;
 }
 
-// The value of eight ASCII digits, the first one most significant: pairs,
-// then quadruples, then the whole, each by one multiply-and-shift.
-std::uint64_t eight_digits_value(std::uint64_t v) {
-  v -= 0x3030303030303030;
-  v = (v * 10) + (v >> 8);
-  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
-      32;
-  return v & 0xFFFFFFFF;
-}
+constexpr std::uint64_t integer_powers_of_ten[] = {1,      10,      100,      1000,     10000,
+                                                   100000, 1000000, 10000000, 100000000};
 
 bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
   if (text.size() != lower_word.size()) return false;
@@ -72,13 +70,30 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 // Exponents beyond any representable value saturate here, far from overflow.
 constexpr std::int64_t exponent_cap = std::int64_t{1} << 40;
 
-// Appends the digits at p to mantissa, eight at a time while it can.
+// Appends the digits at p to mantissa and returns where they end. Eight
+// bytes are looked at in one go: the run of digits at their start, whatever
+// its length, is converted at once.
 const char* take_digits(const char* p, const char* end, std::uint64_t& mantissa) {
   if constexpr (swar) {
-    std::uint64_t word;
-    while (end - p >= 8 && are_eight_digits(word = load8(p))) {
-      mantissa = mantissa * 100000000 + eight_digits_value(word);
-      p += 8;
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      const std::uint64_t stops = non_digit_bytes(word);
+      const std::uint64_t values = word ^ 0x3030303030303030;
+      if (stops == 0) {
+        mantissa = mantissa * 100000000 + eight_digits_value(values);
+        p += 8;
+        continue;
+      }
+      const int count = std::countr_zero(stops) / 8;
+      if (count > 0) {
+        // Shifting the run to the top fills the low bytes with zero digits,
+        // which lead and change nothing.
+        mantissa = mantissa * integer_powers_of_ten[count] +
+                   eight_digits_value(values << (64 - 8 * count));
+        p += count;
+      }
+      return p;
     }
   }
   for (; p < end && is_digit(*p); ++p)

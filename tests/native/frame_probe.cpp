@@ -1,11 +1,15 @@
 // A test-only module that drives the call frame into the paths the real
 // functions never take: bodies that throw, and descriptions with
-// positional-only, optional and keyword-only parameters.
+// positional-only, optional and keyword-only parameters. It also exposes the
+// number forms that messages use, and the window searches that the one in
+// diff_calculator is checked against: the literal one and the two-lane one.
 #include <new>
 #include <stdexcept>
 #include <string>
 
+#include "analysis/msd_fit.hpp"
 #include "binding/function.hpp"
+#include "common/number_format.hpp"
 
 namespace {
 
@@ -25,6 +29,14 @@ double exhaust() {
 inline constexpr std::tuple probe_table{
     Function<&panic>{"panic", "message", "Throw a C++ exception carrying `message`."},
     Function<&exhaust>{"exhaust", "", "Throw std::bad_alloc."},
+    Function<&vexa::analysis::diff_calculator_reference>{
+        "diff_calculator_reference",
+        "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
+        "diff_calculator with every window's sums recomputed from its first sample."},
+    Function<&vexa::analysis::diff_calculator_narrow>{
+        "diff_calculator_narrow",
+        "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
+        "diff_calculator with the two-lane window search used without AVX2."},
 };
 
 constexpr std::string_view bind_parameters[] = {"a", "b", "c"};
@@ -47,6 +59,21 @@ PyMethodDef bind_probe_definition = {"bind_probe", _PyCFunction_CAST(&bind_probe
                                      METH_FASTCALL | METH_KEYWORDS,
                                      "Bind arguments and return the slots."};
 
+// format_scientific(x) and format_fixed(x): the number forms of messages.
+template <std::string (*Format)(double)> PyObject* format_probe(PyObject*, PyObject* argument) {
+  const double value = PyFloat_AsDouble(argument);
+  if (value == -1.0 && PyErr_Occurred()) return nullptr;
+  const std::string text = Format(value);
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+PyMethodDef format_definitions[] = {
+    {"format_scientific", &format_probe<&vexa::format_scientific>, METH_O,
+     "A number as messages write it in scientific form."},
+    {"format_fixed", &format_probe<&vexa::format_fixed>, METH_O,
+     "A number as messages write it in fixed form."},
+};
+
 int add_function(PyObject* module, PyMethodDef& definition) {
   PyObject* function = PyCMethod_New(&definition, module, nullptr, nullptr);
   if (function == nullptr) return -1;
@@ -57,6 +84,8 @@ int exec_probe(PyObject* module) {
   auto& definitions = MethodDefinitions<probe_table>::instance();
   for (std::size_t i = 0; i < MethodDefinitions<probe_table>::size; ++i)
     if (add_function(module, definitions[i]) != 0) return -1;
+  for (PyMethodDef& definition : format_definitions)
+    if (add_function(module, definition) != 0) return -1;
   return add_function(module, bind_probe_definition);
 }
 

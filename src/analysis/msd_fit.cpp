@@ -1,0 +1,252 @@
+#include "analysis/msd_fit.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "analysis/msd_fit_search.hpp"
+
+namespace vexa::analysis {
+namespace msd_fit {
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// Truncation toward zero into an index that saturates: negative and NaN
+// values give 0, values past the range the largest index.
+std::uint64_t to_index(double value) {
+  if (!(value > 0.0)) return 0;
+  if (value >= 0x1p64) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(value);
+}
+
+// The line through the raw, signed samples of the window.
+MsdFit regression(const FloatArray& t, const FloatArray& m, Window window) {
+  const auto first = static_cast<std::ptrdiff_t>(window.start);
+  const auto last = first + static_cast<std::ptrdiff_t>(window.length);
+  FloatArray times(t.begin() + first, t.begin() + last);
+  double st = -0.0;
+  double sm = -0.0;
+  double stm = -0.0;
+  double stt = -0.0;
+  for (std::size_t p = window.start; p < window.start + window.length; ++p) {
+    st += t[p];
+    sm += m[p];
+    stm += t[p] * m[p];
+    stt += t[p] * t[p];
+  }
+  const double count = static_cast<double>(window.length);
+  const double den = count * stt - st * st;
+  double slope = nan;
+  double intercept = nan;
+  if (den != 0.0) {
+    slope = (count * stm - st * sm) / den;
+    intercept = (sm - st * slope) / count;
+  }
+  FloatArray fit(times.size());
+  for (std::size_t p = 0; p < times.size(); ++p)
+    fit[p] = intercept + slope * times[p];
+  return {slope, std::move(times), std::move(fit)};
+}
+
+// The fast search runs `width` consecutive starts side by side, one start per
+// vector lane. Every lane performs exactly the scalar operations of its own
+// start, in the same order; only the bookkeeping is shared.
+// (Attributes on alias templates are dropped, hence the class.)
+template <std::size_t width> struct Vectors {
+  typedef double Lanes __attribute__((vector_size(width * sizeof(double))));
+  typedef std::int64_t Mask __attribute__((vector_size(width * sizeof(double))));
+};
+template <std::size_t width> using Lanes = typename Vectors<width>::Lanes;
+template <std::size_t width> using LaneMask = typename Vectors<width>::Mask;
+
+// The helpers take vectors by reference and are always inlined, so that in
+// the AVX2 search they are compiled for AVX2 as well.
+template <std::size_t width>
+[[gnu::always_inline]] inline void fill(Lanes<width>& out, double value) {
+  for (std::size_t lane = 0; lane < width; ++lane)
+    out[lane] = value;
+}
+
+// sum += the `width` terms from `from` on.
+template <std::size_t width>
+[[gnu::always_inline]] inline void add_terms(Lanes<width>& sum, const double* from) {
+  Lanes<width> terms;
+  std::memcpy(&terms, from, sizeof terms);
+  sum += terms;
+}
+
+// For a fixed start the sums of the window of length j + 1 are those of
+// length j plus the next sample's term, added last: extending the window one
+// sample at a time repeats, addition for addition, the summation from the
+// window's first sample. Sums are never carried from one start to another.
+template <std::size_t width>
+[[gnu::always_inline]] inline std::optional<Window> search_in_lanes(const SearchProblem& problem) {
+  using Vector = Lanes<width>;
+  using Mask = LaneMask<width>;
+  const std::size_t n = problem.x.size();
+  // The per-sample terms, with `width` zeros of padding so that a block's
+  // loads stay inside the arrays even where some of its lanes have ended.
+  FloatArray x(n + width, 0.0);
+  FloatArray y(n + width, 0.0);
+  FloatArray xy(n + width, 0.0);
+  FloatArray xx(n + width, 0.0);
+  for (std::size_t k = 0; k < n; ++k) {
+    x[k] = problem.x[k];
+    y[k] = problem.y[k];
+    xy[k] = problem.x[k] * problem.y[k];
+    xx[k] = problem.x[k] * problem.x[k];
+  }
+  // Windows of fewer than two samples never qualify: their den is 0, or NaN
+  // when the sample is infinite or NaN.
+  const std::uint64_t shortest = std::max<std::uint64_t>(problem.min_window, 2);
+  const double low = problem.low;
+  const double high = problem.high;
+  const Mask magnitude = Mask{} + std::numeric_limits<std::int64_t>::max();
+
+  std::optional<Window> best;
+  double best_distance = inf; // a qualifying slope is finite, so is its distance
+  for (std::uint64_t block = problem.start; block < problem.stop; block += width) {
+    // From here on every window would run past the data.
+    if (block > n || problem.min_window > n - block) break;
+    // Each lane's bound on its window lengths (exclusive), 0 for none; a
+    // bound never exceeds n + 1, so it is exact as a double.
+    Vector bound{};
+    std::uint64_t top = 0;
+    for (std::size_t lane = 0; lane < width; ++lane) {
+      const std::uint64_t i = block + lane;
+      if (i >= problem.stop || i > n || repeats_next_time(problem.t, i)) continue;
+      const std::uint64_t lane_bound = std::min({problem.stop - i, problem.max_window, n - i + 1});
+      bound[lane] = static_cast<double>(lane_bound);
+      top = std::max(top, lane_bound);
+    }
+    if (top <= shortest) continue;
+
+    const double* px = x.data() + block;
+    const double* py = y.data() + block;
+    const double* pxy = xy.data() + block;
+    const double* pxx = xx.data() + block;
+    Vector sx;
+    fill<width>(sx, -0.0);
+    Vector sy = sx;
+    Vector sxy = sx;
+    Vector sxx = sx;
+    std::uint64_t j = 1;
+    for (; j < shortest; ++j) {
+      add_terms<width>(sx, px + j - 1);
+      add_terms<width>(sy, py + j - 1);
+      add_terms<width>(sxy, pxy + j - 1);
+      add_terms<width>(sxx, pxx + j - 1);
+    }
+    Vector lane_distance;
+    fill<width>(lane_distance, inf);
+    Vector lane_length{};
+    for (; j < top; ++j) {
+      add_terms<width>(sx, px + j - 1);
+      add_terms<width>(sy, py + j - 1);
+      add_terms<width>(sxy, pxy + j - 1);
+      add_terms<width>(sxx, pxx + j - 1);
+      const Vector count = Vector{} + static_cast<double>(j); // 0.0 + j is j
+      const Vector den = count * sxx - sx * sx;
+      // A den of exactly 0 and any non-finite slope give a slope of NaN or
+      // an infinity, which the strict band below turns away.
+      const Vector slope = (count * sxy - sx * sy) / den;
+      const Vector offset = slope - 1.0;
+      const Vector distance = reinterpret_cast<Vector>(reinterpret_cast<Mask>(offset) & magnitude);
+      const Mask better =
+          (count < bound) & (low < slope) & (slope < high) & (distance < lane_distance);
+      lane_distance = better ? distance : lane_distance;
+      lane_length = better ? count : lane_length;
+    }
+    // Merged in scan order; a later start must be strictly closer.
+    for (std::size_t lane = 0; lane < width; ++lane) {
+      if (lane_distance[lane] < best_distance) {
+        best_distance = lane_distance[lane];
+        best = Window{block + lane, static_cast<std::size_t>(lane_length[lane])};
+      }
+    }
+  }
+  return best;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VEXA_MSD_FIT_AVX2 1
+// Four lanes where the processor has AVX2 (two with SSE2 alone, which every
+// x86-64 processor has). The same IEEE operations, just wider: no fused
+// multiply-add is enabled here.
+[[gnu::target("avx2")]] std::optional<Window> search_four_lanes(const SearchProblem& problem) {
+  return search_in_lanes<4>(problem);
+}
+#endif
+
+std::optional<Window> search_two_lanes(const SearchProblem& problem) {
+  return search_in_lanes<2>(problem);
+}
+
+} // namespace
+
+std::optional<Window> closest_window(const SearchProblem& problem) {
+#ifdef VEXA_MSD_FIT_AVX2
+  if (__builtin_cpu_supports("avx2")) return search_four_lanes(problem);
+#endif
+  return search_two_lanes(problem);
+}
+
+MsdFit fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
+               std::uint64_t min_window, std::uint64_t max_window, double max_error,
+               double min_displacement, Search search) {
+  const std::size_t size = time.size();
+  if (size == 0 || msd_in.size() != size) return {nan, {}, {}};
+
+  SearchProblem problem;
+  const double threshold = min_displacement * min_displacement;
+  for (std::size_t k = 0; k < size; ++k) {
+    if (std::fabs(msd_in[k]) >= threshold) { // false for NaN
+      problem.t.push_back(time[k]);
+      problem.m.push_back(msd_in[k]);
+    }
+  }
+  const std::size_t n = problem.t.size();
+  if (n == 0) return {nan, {}, {}};
+  problem.x.resize(n);
+  problem.y.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    problem.x[k] = std::log10(problem.t[k]);
+    problem.y[k] = std::log10(std::fabs(problem.m[k]));
+  }
+
+  const double count = static_cast<double>(n);
+  problem.start = to_index(margin * count);
+  const double kept = 1.0 - margin;
+  const std::uint64_t end = to_index(kept * count);
+  problem.stop = min_window > end ? 0 : end - min_window;
+  problem.min_window = min_window;
+  problem.max_window = max_window;
+  problem.low = 1.0 - max_error;
+  problem.high = 1.0 + max_error;
+
+  const std::optional<Window> best = search(problem);
+  if (!best) return {nan, FloatArray{time[0]}, FloatArray{msd_in[0]}};
+  return regression(problem.t, problem.m, *best);
+}
+
+} // namespace msd_fit
+
+MsdFit diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in, double margin,
+                              std::uint64_t min_window, std::uint64_t max_window, double max_error,
+                              double min_displacement) {
+  return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
+                          &msd_fit::search_two_lanes);
+}
+
+MsdFit diff_calculator(const FloatArray& time, const FloatArray& msd_in, double margin,
+                       std::uint64_t min_window, std::uint64_t max_window, double max_error,
+                       double min_displacement) {
+  return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
+                          &msd_fit::closest_window);
+}
+
+} // namespace vexa::analysis

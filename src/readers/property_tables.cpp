@@ -1,0 +1,58 @@
+#include "readers/property_tables.hpp"
+
+#include <string>
+#include <vector>
+
+#include "readers/lines.hpp"
+#include "readers/table.hpp"
+#include "readers/text_file.hpp"
+
+namespace vexa::readers {
+namespace {
+
+std::string too_short(std::string_view path) {
+  return std::string(path).append(": file too short");
+}
+
+// Columns named by the cleaned name line, filled from the raw lines the cursor
+// has not returned yet.
+ColumnTable collect(std::string_view name_line, LineCursor& lines) {
+  const std::vector<std::string> names = split_fields(clean_line(name_line));
+  const std::size_t rows_hint = count_line_feeds(lines.rest()) + 1;
+  ColumnCollector collector(names, rows_hint);
+  for (std::string_view line; lines.next(line);)
+    collector.add_row(line);
+  return std::move(collector).finish();
+}
+
+} // namespace
+
+Outcome<ColumnTable> parse_thermoprop_text(std::string_view text, std::string_view path) {
+  LineCursor lines(text);
+  std::string_view title, names;
+  if (!lines.next(title) || !lines.next(names)) return value_error(too_short(path));
+  return collect(names, lines);
+}
+
+Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_view path) {
+  LineCursor lines(text);
+  std::string_view title, stats, names, step;
+  if (!lines.next(title) || !lines.next(stats) || !lines.next(names) || !lines.next(step) ||
+      lines.rest().empty())
+    return value_error(too_short(path));
+  return collect(names, lines);
+}
+
+Outcome<ColumnTable> parse_thermoprop(std::string_view path) {
+  auto file = read_text_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return parse_thermoprop_text(file->text(), path);
+}
+
+Outcome<ColumnTable> parse_bond_angle(std::string_view path) {
+  auto file = read_text_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return parse_bond_angle_text(file->text(), path);
+}
+
+} // namespace vexa::readers

@@ -1,0 +1,114 @@
+#include "readers/single_values.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "readers/lines.hpp"
+#include "readers/number.hpp"
+#include "readers/text_file.hpp"
+#include "readers/white_space.hpp"
+
+namespace vexa::readers {
+namespace {
+
+// Bounds of the line around an offset: its content (without "\n" or "\r\n")
+// and where the next line starts (text.size() when there is none).
+struct LineAt {
+  std::size_t start;
+  std::size_t content_end;
+  std::size_t next;
+};
+
+LineAt line_at(std::string_view text, std::size_t pos) {
+  LineAt line{};
+  const std::size_t lf_before = pos == 0 ? std::string_view::npos : text.rfind('\n', pos - 1);
+  line.start = lf_before == std::string_view::npos ? 0 : lf_before + 1;
+  const std::size_t lf = text.find('\n', pos);
+  if (lf == std::string_view::npos) {
+    line.content_end = line.next = text.size();
+  } else {
+    line.content_end = lf > line.start && text[lf - 1] == '\r' ? lf - 1 : lf;
+    line.next = lf + 1;
+  }
+  return line;
+}
+
+std::size_t find_from(std::string_view text, std::string_view needle, std::size_t from) {
+  if (from > text.size()) return std::string_view::npos;
+  const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+}
+
+} // namespace
+
+std::optional<std::uint64_t> parse_count(std::string_view token) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (token.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : token) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+Outcome<double> parse_volume_density_text(std::string_view text, std::string_view path) {
+  LineCursor lines(text);
+  std::string_view line;
+  if (lines.next(line) && lines.next(line)) {
+    while (lines.next(line)) {
+      FieldCursor fields(line);
+      std::string_view field;
+      if (!fields.next(field) || !fields.next(field)) continue;
+      if (const auto value = parse_number(field)) return *value;
+    }
+  }
+  return value_error(std::string("No numeric data found in ").append(path));
+}
+
+// The search runs over the whole text rather than line by line: a hit counts
+// when it lies within one line's content, and the line after it must start
+// with a count.
+Outcome<std::uint64_t> read_group_count_text(std::string_view text, std::string_view log_path,
+                                             std::string_view group_name) {
+  std::string needle = "group ";
+  needle.append(group_name);
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t hit = find_from(text, needle, from);
+    if (hit == std::string_view::npos) break;
+    const LineAt line = line_at(text, hit);
+    if (hit + needle.size() > line.content_end) {
+      // Runs into the line end; so does every later hit in this line.
+      from = line.next;
+      continue;
+    }
+    if (line.next == text.size()) break; // the last line: nothing follows it
+    const LineAt follower = line_at(text, line.next);
+    FieldCursor fields(text.substr(follower.start, follower.content_end - follower.start));
+    std::string_view token;
+    if (fields.next(token))
+      if (const auto count = parse_count(token)) return *count;
+    from = follower.start;
+  }
+  std::string message = "Group '";
+  message.append(group_name).append("' count not found in '").append(log_path).append("'");
+  return value_error(std::move(message));
+}
+
+Outcome<double> parse_volume_density(std::string_view path) {
+  auto file = read_text_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return parse_volume_density_text(file->text(), path);
+}
+
+Outcome<std::uint64_t> read_group_count(std::string_view log_path, std::string_view group_name) {
+  auto file = read_text_file(log_path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return read_group_count_text(file->text(), log_path, group_name);
+}
+
+} // namespace vexa::readers

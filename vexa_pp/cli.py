@@ -1,0 +1,334 @@
+"""The ``vexa-pp`` command line (also ``python -m vexa_pp``)."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+import textwrap
+from collections.abc import Sequence
+from pathlib import Path
+from typing import TextIO
+
+from . import __version__, analysis, plots, report, salts
+from ._vexa_pp import diffusion_adjustment, tau_calculator
+
+ANGSTROM = 1e-10  # m
+
+DESCRIPTION = """\
+Post-processing of molecular-dynamics simulations of aqueous electrolytes:
+transport coefficients and thermodynamics of LAMMPS runs, properties of salt
+solutions, and the proton-hopping correction of a conductivity."""
+
+ANALYZE_HELP = """\
+Analyse the files that one or more simulation runs left in their directories:
+
+  transport tables   diffself.dat, diffonsag.dat, viscosity.dat,
+                     thermconductivity.dat or any .dat file with a '#Time'
+                     header line; time in s, MSD in m^2. Every column whose
+                     name starts with MSD is fitted: the window of rows whose
+                     log-log slope is closest to 1 (diffusive motion), then a
+                     straight line through the MSD there. The slope divided by
+                     2 x DIMENSIONS (6 in three dimensions) is the
+                     self-diffusion coefficient D in m^2/s.
+  *_prod.dat         thermodynamic table (LAMMPS fix ave/time): column means
+  volume.dat,        volume and density (first data row), in the units of the
+  density.dat        run's LAMMPS unit style (read from the log)
+  log.lammps         atoms per group, and the molality of every ion group per
+                     kg of solvent (the solvent group has one atom per
+                     molecule, OW by default)
+  *angle*.dat        bond-angle histogram (LAMMPS fix ave/histo): its peak
+
+A missing file is reported and skipped. Over several runs the mean, standard
+deviation and count of each diffusion coefficient are reported as well; failed
+fits drop out.
+
+Exit status: 0 when everything found could be read, 1 when a run directory is
+missing or a file could not be read or parsed (the rest is still reported),
+2 for wrong arguments."""
+
+PROPS_HELP = """\
+Density, molarity or molality, viscosity and, for KOH, electrical conductivity
+of an aqueous salt solution, from the Laliberte density and viscosity models
+(and the Gilliam conductivity model of KOH) with the bundled parameter table.
+Every temperature is combined with every concentration. Molarities are turned
+into molalities by inverting the density model.
+
+Salts and the sources of their parameters:
+{sources}"""
+
+HOP_HELP = """\
+Proton-hopping correction: the mean time tau between proton transfers that
+would account for the gap between the experimental and the simulated
+conductivity of a box of N charge carriers,
+    tau = delta^2 e^2 N / (6 k T L^3 (sigma_exp - sigma_md)),
+and the diffusion coefficient of that hopping, D_hop = delta^2 / (6 tau)."""
+
+
+def _positive_int(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
+
+
+def _count(text: str) -> int:
+    value = int(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative, not {value}")
+    return value
+
+
+def _salt_sources() -> str:
+    lines = []
+    for symbol, salt in salts.salts().items():
+        status = "" if salt.status == "published" else f" [{salt.status}]"
+        lines.append(f"  {symbol} ({salt.name}){status}")
+        for source in salt.sources:
+            lines += textwrap.wrap(source, 78, initial_indent="    - ", subsequent_indent="      ")
+    return "\n".join(lines)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="vexa-pp", description=DESCRIPTION,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    analyze = commands.add_parser(
+        "analyze", help="analyse simulation run directories", description=ANALYZE_HELP,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    analyze.add_argument("runs", nargs="+", type=Path, metavar="RUN_DIR",
+                         help="a directory with the files of one simulation run")
+    analyze.add_argument("--json", action="store_true",
+                         help="print one JSON document instead of tables (NaN as null)")
+    analyze.add_argument("--plot", type=Path, metavar="DIR",
+                         help="write a PNG of every MSD table (log-log, fitted windows "
+                              "highlighted) into DIR; needs matplotlib")
+    analyze.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                         help="show a progress bar on stderr (default: when several runs "
+                              "are analysed and stderr is a terminal)")
+    fit = analyze.add_argument_group(
+        "MSD fit", "how the diffusive window is searched (defaults in brackets)")
+    defaults = analysis.FitSettings()
+    fit.add_argument("--margin", type=float, default=defaults.margin, metavar="FRACTION",
+                     help="fraction of the rows left out at each end before windows are "
+                          "formed [%(default)s]")
+    fit.add_argument("--min-window", type=_count, default=defaults.min_window, metavar="ROWS",
+                     help="shortest window, in rows [%(default)s]")
+    fit.add_argument("--max-window", type=_count, default=defaults.max_window, metavar="ROWS",
+                     help="windows are shorter than this many rows [%(default)s]")
+    fit.add_argument("--tolerance", type=float, default=defaults.max_error, metavar="DEV",
+                     help="accept windows whose log-log slope is within DEV of 1 "
+                          "[%(default)s]")
+    fit.add_argument("--min-displacement", type=float, default=defaults.min_displacement,
+                     metavar="METRES",
+                     help="leave out rows whose MSD is below this displacement squared "
+                          "(the ballistic start) [%(default)s m]")
+    fit.add_argument("--dimensions", type=int, choices=(1, 2, 3), default=defaults.dimensions,
+                     help="dimensions of the MSD: D = slope / (2 x DIMENSIONS) [%(default)s]")
+    groups = analyze.add_argument_group("groups and molality")
+    groups.add_argument("--solvent-group", default="OW", metavar="NAME",
+                        help="LAMMPS group with one atom per solvent molecule [%(default)s]")
+    groups.add_argument("--solvent-molar-mass", type=float,
+                        default=analysis.WATER_MOLAR_MASS, metavar="G_PER_MOL",
+                        help="molar mass of the solvent [%(default)s g/mol, water]")
+    groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
+                        help="an ion group whose molality is wanted; repeat for several "
+                             "(default: the groups named like ions, such as Na, K, Cl, OH)")
+    analyze.add_argument("--peak-neighbors", type=_positive_int, default=2, metavar="N",
+                         help="a histogram peak is higher than N bins on each side "
+                              "[%(default)s]")
+    analyze.set_defaults(handler=run_analyze, command_parser=analyze)
+
+    props = commands.add_parser(
+        "props", help="properties of salt solutions (Laliberte models)",
+        description=PROPS_HELP.format(sources=_salt_sources()),
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    props.add_argument("--salt", required=True, metavar="NAME",
+                       help=f"salt formula: {', '.join(salts.salts())}")
+    concentration = props.add_mutually_exclusive_group(required=True)
+    concentration.add_argument("--molality", type=float, nargs="+", metavar="MOL_PER_KG",
+                               help="molalities, mol of salt per kg of water")
+    concentration.add_argument("--molarity", type=float, nargs="+", metavar="MOL_PER_L",
+                               help="molarities, mol of salt per litre of solution")
+    props.add_argument("--temperature", type=float, nargs="+", required=True, metavar="K",
+                       help="temperatures in kelvin")
+    props.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    props.add_argument("--plot", type=Path, metavar="DIR",
+                       help="write property curves against molality as a PNG into DIR; "
+                            "needs matplotlib")
+    props.set_defaults(handler=run_props, command_parser=props)
+
+    hop = commands.add_parser(
+        "hop", help="proton-hopping time and diffusion coefficient", description=HOP_HELP,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    hop.add_argument("--experimental-conductivity", type=float, required=True, metavar="S_PER_M",
+                     help="measured conductivity sigma_exp, S/m")
+    hop.add_argument("--md-conductivity", type=float, required=True, metavar="S_PER_M",
+                     help="conductivity of the simulation sigma_md, S/m")
+    hop.add_argument("--temperature", type=float, required=True, metavar="K",
+                     help="temperature, K")
+    hop.add_argument("--box-length", type=float, required=True, metavar="ANGSTROM",
+                     help="edge L of the cubic simulation box, Å")
+    hop.add_argument("--particles", type=float, required=True, metavar="N",
+                     help="number N of charge carriers in the box")
+    hop.add_argument("--hop-distance", type=float, required=True, metavar="ANGSTROM",
+                     help="distance delta of one proton hop, Å")
+    hop.add_argument("--json", action="store_true", help="print JSON instead of text")
+    hop.set_defaults(handler=run_hop, command_parser=hop)
+    return parser
+
+
+class ProgressBar:
+    """A one-line bar on a terminal: [#####     ] 5/10 runs  name."""
+
+    def __init__(self, total: int, stream: TextIO, width: int = 30) -> None:
+        self.total, self.stream, self.width = total, stream, width
+
+    def __call__(self, done: int, path: Path) -> None:
+        filled = self.width * done // self.total
+        bar = "#" * filled + " " * (self.width - filled)
+        self.stream.write(f"\r[{bar}] {done}/{self.total} runs  {path.name[:40]:<40}")
+        if done == self.total:
+            self.stream.write("\n")
+        self.stream.flush()
+
+
+def _print_json(document: object, out: TextIO) -> None:
+    json.dump(report.finite(document), out, indent=2, ensure_ascii=False, allow_nan=False)
+    out.write("\n")
+
+
+def _plot_dir(parser: argparse.ArgumentParser, directory: Path | None) -> Path | None:
+    if directory is None:
+        return None
+    try:
+        plots.require_matplotlib()
+        directory.mkdir(parents=True, exist_ok=True)
+    except plots.PlotUnavailable as exc:
+        parser.exit(1, f"{parser.prog}: error: {exc}\n")
+    except OSError as exc:
+        parser.exit(1, f"{parser.prog}: error: cannot create {directory}: {exc.strerror}\n")
+    return directory
+
+
+def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
+                out: TextIO, err: TextIO) -> int:
+    if args.min_window >= args.max_window:
+        parser.error("--min-window must be smaller than --max-window")
+    plot_dir = _plot_dir(parser, args.plot)
+    settings = analysis.FitSettings(
+        margin=args.margin, min_window=args.min_window, max_window=args.max_window,
+        max_error=args.tolerance, min_displacement=args.min_displacement,
+        dimensions=args.dimensions)
+    options = analysis.Options(
+        fit=settings, peak_neighbors=args.peak_neighbors, solvent_group=args.solvent_group,
+        solvent_molar_mass=args.solvent_molar_mass,
+        ion_groups=tuple(args.ion_groups) if args.ion_groups else None)
+    show_progress = args.progress
+    if show_progress is None:
+        show_progress = len(args.runs) > 1 and err.isatty()
+    progress = ProgressBar(len(args.runs), err) if show_progress else None
+    reports = analysis.analyze_runs(args.runs, options, progress)
+    summary = analysis.summarize(reports)
+
+    written = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
+    if args.json:
+        document = report.analysis_json(reports, summary, settings)
+        document["plots"] = [str(p) for p in written]
+        _print_json(document, out)
+    else:
+        lines: list[str] = []
+        for number, run in enumerate(reports):
+            lines += ([""] if number else []) + report.run_text(run, settings)
+        if len(reports) > 1:
+            lines += report.summary_text(summary)
+        if plot_dir is not None:
+            lines += ["", f"Plots written to {plot_dir}:"] + [f"  {p.name}" for p in written]
+        out.write("\n".join(lines) + "\n")
+    if args.json:  # the tables already show them
+        for run in reports:
+            for problem in [run.error] if run.error else run.problems:
+                err.write(f"{parser.prog}: error: {problem}\n")
+    return 1 if any(run.failed for run in reports) else 0
+
+
+def _analysis_plots(reports: list[analysis.RunReport], directory: Path) -> list[Path]:
+    written = []
+    labels: set[str] = set()
+    for run in reports:
+        label = base = plots.file_stem(run.path.resolve().name)
+        suffix = 2
+        while label in labels:
+            label, suffix = f"{base}-{suffix}", suffix + 1
+        labels.add(label)
+        for table in dict.fromkeys(f.table for f in run.msd):
+            fits = [f for f in run.msd if f.table == table]
+            path = directory / f"{label}_{plots.file_stem(Path(table).stem)}_msd.png"
+            written.append(plots.msd_figure(fits, f"{run.path.resolve().name}: {table}", path))
+    return written
+
+
+def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
+              out: TextIO, err: TextIO) -> int:
+    try:
+        salt = salts.find_salt(args.salt)
+    except salts.UnknownSalt as exc:
+        parser.error(str(exc.args[0]))
+    plot_dir = _plot_dir(parser, args.plot)
+    try:
+        states = salts.solution_states(salt, args.temperature, molalities=args.molality,
+                                       molarities=args.molarity)
+    except ValueError as exc:
+        err.write(f"{parser.prog}: error: {exc}\n")
+        return 1
+    written = []
+    if plot_dir is not None:
+        path = plot_dir / f"{plots.file_stem(salt.symbol)}_properties.png"
+        written.append(plots.props_figure(salt, states, path))
+    if args.json:
+        document = report.props_json(salt, states)
+        document["plots"] = [str(p) for p in written]
+        _print_json(document, out)
+    else:
+        lines = report.props_text(salt, states)
+        lines += [f"Plot written to {p}" for p in written]
+        out.write("\n".join(lines) + "\n")
+    return 0
+
+
+def run_hop(args: argparse.Namespace, parser: argparse.ArgumentParser,
+            out: TextIO, err: TextIO) -> int:
+    box_length = args.box_length * ANGSTROM
+    hop_distance = args.hop_distance * ANGSTROM
+    tau = tau_calculator(args.experimental_conductivity, args.md_conductivity,
+                         args.temperature, box_length, args.particles, hop_distance)
+    d_hop = diffusion_adjustment(tau, hop_distance)
+    if args.json:
+        _print_json({"tau": report.number(tau), "d_hop": report.number(d_hop),
+                     "units": {"tau": "s", "d_hop": "m^2/s"}}, out)
+    else:
+        out.write(f"tau   = {tau:.6e} s ({tau * 1e12:.6g} ps) between proton hops\n"
+                  f"D_hop = {d_hop:.6e} m^2/s\n")
+    if not args.experimental_conductivity > args.md_conductivity:
+        err.write(f"{parser.prog}: warning: the experimental conductivity is not above the "
+                  "simulated one, so no positive hopping time explains the gap\n")
+    return 0
+
+
+def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
+         err: TextIO | None = None) -> int:
+    out = sys.stdout if out is None else out
+    err = sys.stderr if err is None else err
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        code: int = args.handler(args, args.command_parser, out, err)
+        return code
+    except BrokenPipeError:
+        # The reader went away (as with `| head`): say nothing more.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1

@@ -1,0 +1,103 @@
+"""PNG figures of the command line's results, drawn with matplotlib.
+
+matplotlib is an optional dependency (``pip install 'vexa_pp[plot]'``);
+`require_matplotlib` says clearly when it is absent.
+"""
+
+from __future__ import annotations
+
+import re
+from pathlib import Path
+from typing import TYPE_CHECKING
+
+from .analysis import MsdFit
+from .salts import Salt, SolutionState
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+
+MISSING = ("--plot needs matplotlib, which is not installed: "
+           "pip install 'vexa_pp[plot]' (or: pip install matplotlib)")
+
+
+class PlotUnavailable(RuntimeError):
+    pass
+
+
+def require_matplotlib() -> None:
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.figure  # noqa: F401
+    except ImportError as exc:
+        raise PlotUnavailable(MISSING) from exc
+
+
+def _figure(width: float, height: float) -> Figure:
+    from matplotlib.figure import Figure
+
+    return Figure(figsize=(width, height), layout="constrained")
+
+
+def file_stem(text: str) -> str:
+    return re.sub(r"[^A-Za-z0-9._-]+", "_", text).strip("_") or "run"
+
+
+def msd_figure(fits: list[MsdFit], title: str, path: Path) -> Path:
+    """MSD against time on log-log axes, each column's fitted window drawn bold
+    over a shaded band, with the fitted line dashed."""
+    figure = _figure(7.0, 5.0)
+    axes = figure.subplots()
+    for number, fit in enumerate(fits):
+        color = f"C{number % 10}"
+        points = [(t, m) for t, m in zip(fit.time, fit.msd) if t > 0 and m > 0]
+        axes.plot([t for t, _ in points], [m for _, m in points], color=color, lw=1.0,
+                  alpha=0.6, label=f"{fit.column}" + ("" if fit.ok else " (no fit)"))
+        if not fit.ok:
+            continue
+        window = [(t, m) for t, m in points if fit.window_start <= t <= fit.window_end]
+        axes.axvspan(fit.window_start, fit.window_end, color=color, alpha=0.08, lw=0)
+        axes.plot([t for t, _ in window], [m for _, m in window], color=color, lw=3.0,
+                  label=f"{fit.column} fitted window: D = {fit.diffusion:.3e} m²/s, "
+                        f"log-log slope {fit.loglog_slope:.3f}")
+        axes.plot(fit.fit_time, fit.fit, color="black", lw=1.0, ls="--")
+    axes.plot([], [], color="black", lw=1.0, ls="--", label="fitted line")
+    axes.set_xscale("log")
+    axes.set_yscale("log")
+    axes.set_xlabel("time (s)")
+    axes.set_ylabel("MSD (m²)")
+    axes.set_title(title)
+    axes.grid(True, which="both", alpha=0.3)
+    axes.legend(fontsize="small", loc="upper left")
+    figure.savefig(path, dpi=120)
+    return path
+
+
+def props_figure(salt: Salt, states: list[SolutionState], path: Path) -> Path:
+    """Density, viscosity and (for KOH) conductivity against molality, one
+    line per temperature."""
+    panels: list[tuple[str, str]] = [("density", "density (kg/m³)"),
+                                     ("viscosity", "viscosity (mPa·s)")]
+    if salt.conductivity is not None:
+        panels.append(("conductivity", "conductivity (S/m)"))
+    figure = _figure(4.2 * len(panels), 4.0)
+    axes_list: list[Axes] = list(figure.subplots(1, len(panels)))
+    temperatures = list(dict.fromkeys(s.temperature for s in states))
+    for axes, (name, label) in zip(axes_list, panels):
+        for number, temperature in enumerate(temperatures):
+            rows = sorted((s for s in states if s.temperature == temperature),
+                          key=lambda s: s.molality)
+            scale = 1e3 if name == "viscosity" else 1.0
+            values = [getattr(s, name) for s in rows]
+            axes.plot([s.molality for s in rows], [v * scale for v in values],
+                      marker="o", ms=3, color=f"C{number % 10}", label=f"{temperature:g} K")
+        axes.set_xlabel("molality (mol/kg)")
+        axes.set_ylabel(label)
+        axes.grid(True, alpha=0.3)
+    axes_list[0].legend(fontsize="small")
+    note = "" if salt.status == "published" else f" ({salt.status} parameters)"
+    figure.suptitle(f"{salt.symbol}(aq), Laliberte model{note}")
+    figure.savefig(path, dpi=120)
+    return path

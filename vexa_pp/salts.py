@@ -1,0 +1,122 @@
+"""Properties of aqueous salt solutions from the bundled Laliberte parameters.
+
+The parameter table is ``data/salts.toml`` inside the package; every entry
+names its sources.
+"""
+
+from __future__ import annotations
+
+import tomllib
+from dataclasses import dataclass
+from functools import cache
+from importlib import resources
+
+from ._vexa_pp import (
+    koh_gilliam_eval,
+    laliberte_density,
+    laliberte_viscosity,
+    molality_to_mass_fraction,
+    molarity_to_molality,
+)
+
+# Brent-Dekker settings for turning molarities into molalities.
+MOLALITY_TOLERANCE = 1e-10  # mol/kg
+MOLALITY_ITERATIONS = 200
+
+
+@dataclass(frozen=True)
+class Salt:
+    symbol: str
+    name: str
+    molecular_weight: float  # g/mol
+    density: tuple[float, float, float, float, float]  # c0..c4
+    viscosity: tuple[float, float, float, float, float, float]  # v1..v6
+    conductivity: str | None  # "koh-gilliam" or None
+    status: str  # "published" or "provisional"
+    sources: tuple[str, ...]
+
+
+@dataclass(frozen=True)
+class SolutionState:
+    """One solution at one temperature. Units: K, mol/kg, mol/L, kg/m^3, Pa s, S/m."""
+
+    temperature: float
+    molality: float
+    molarity: float
+    mass_fraction: float
+    density: float
+    viscosity: float
+    conductivity: float | None
+
+
+class UnknownSalt(LookupError):
+    pass
+
+
+@cache
+def salts() -> dict[str, Salt]:
+    text = resources.files(__package__).joinpath("data", "salts.toml").read_text("utf-8")
+    table = tomllib.loads(text)
+    result = {}
+    for symbol, entry in table.items():
+        density = tuple(float(x) for x in entry["density"])
+        viscosity = tuple(float(x) for x in entry["viscosity"])
+        if len(density) != 5 or len(viscosity) != 6:
+            raise ValueError(f"salts.toml: [{symbol}] needs 5 density and 6 viscosity parameters")
+        result[symbol] = Salt(
+            symbol=symbol,
+            name=entry["name"],
+            molecular_weight=float(entry["molecular_weight"]),
+            density=(density[0], density[1], density[2], density[3], density[4]),
+            viscosity=(viscosity[0], viscosity[1], viscosity[2], viscosity[3], viscosity[4],
+                       viscosity[5]),
+            conductivity=entry.get("conductivity"),
+            status=entry["status"],
+            sources=tuple(entry["sources"]),
+        )
+    return result
+
+
+def find_salt(name: str) -> Salt:
+    """The salt of that formula, matched without regard to letter case."""
+    for symbol, salt in salts().items():
+        if symbol.lower() == name.lower():
+            return salt
+    known = ", ".join(sorted(salts()))
+    raise UnknownSalt(f"unknown salt {name!r} (known: {known})")
+
+
+def solution_states(salt: Salt, temperatures: list[float], *,
+                    molalities: list[float] | None = None,
+                    molarities: list[float] | None = None) -> list[SolutionState]:
+    """Every temperature with every concentration, temperature-major.
+
+    Give exactly one of molalities (mol/kg water) and molarities (mol/L
+    solution); a molarity is turned into the molality that the density model
+    maps onto it. Raises ValueError for a molarity the model cannot reach.
+    """
+    if (molalities is None) == (molarities is None):
+        raise ValueError("give either molalities or molarities")
+    mw = salt.molecular_weight
+    temperature_column: list[float] = []
+    molality_column: list[float] = []
+    for temperature in temperatures:
+        if molarities is not None:
+            molality_column += molarity_to_molality(molarities, temperature, mw, *salt.density,
+                                                    MOLALITY_TOLERANCE, MOLALITY_ITERATIONS)
+            temperature_column += [temperature] * len(molarities)
+        elif molalities is not None:
+            molality_column += molalities
+            temperature_column += [temperature] * len(molalities)
+    density, molarity = laliberte_density(temperature_column, molality_column, mw, *salt.density)
+    viscosity = laliberte_viscosity(temperature_column, molality_column, mw, *salt.viscosity)
+    mass_fraction = molality_to_mass_fraction(molality_column, mw)
+    conductivity: list[float | None] = [None] * len(molality_column)
+    if salt.conductivity == "koh-gilliam":
+        conductivity = list(koh_gilliam_eval(temperature_column, molality_column, mw,
+                                             *salt.density))
+    return [
+        SolutionState(*row)
+        for row in zip(temperature_column, molality_column, molarity, mass_fraction, density,
+                       viscosity, conductivity, strict=True)
+    ]
