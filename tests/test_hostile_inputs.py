@@ -6,7 +6,6 @@ a hang or a wrong value.
 
 import ctypes
 import os
-import sys
 
 import pytest
 
@@ -33,11 +32,6 @@ def test_keyword_names_that_are_not_str(name):
         f"repacking_results() got an unexpected keyword argument '{name}'",)
 
 
-def test_keyword_name_with_surrogate_matches_nothing():
-    with pytest.raises(TypeError, match="unexpected keyword argument"):
-        module.repacking_results(**{"d_arr\udc80y": [1.0]})
-
-
 @pytest.mark.parametrize("make", [
     lambda n: [1.0] * n,
     lambda n: (2.0,) * n,
@@ -51,10 +45,7 @@ def test_ten_million_elements(make):
 
 
 def test_large_result_list_has_every_element():
-    result = module.molality_to_mass_fraction([1.0] * 10**6, 58.44) if hasattr(
-        module, "molality_to_mass_fraction") else None
-    if result is None:
-        pytest.skip("needs the composition conversions")
+    result = module.molality_to_mass_fraction([1.0] * 10**6, 58.44)
     assert len(result) == 10**6 and result[0] == result[-1]
 
 
@@ -84,15 +75,6 @@ def test_proc_file_of_unknown_size_is_read_whole():
     table = module.parse_vexa_file("/proc/self/limits")
     assert list(table) == list(dict.fromkeys(first))
     assert all(values == [] for values in table.values())
-
-
-def test_directory_and_missing_parent(tmp_path):
-    with pytest.raises(OSError) as raised:
-        module.parse_vexa_file(str(tmp_path))
-    assert raised.value.args == (f"{tmp_path}: {os.strerror(21)} (os error 21)",)
-    with pytest.raises(OSError) as raised:
-        module.parse_vexa_file(str(tmp_path / "no" / "file"))
-    assert raised.value.args[0].endswith("(os error 2)")
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="drops privileges from root")
@@ -141,21 +123,3 @@ def test_file_growing_while_read(tmp_path):
             assert table["MSD"][:-1] == [t * 0.5 for t in times[:-1]]
     finally:
         os.waitpid(appender, 0)
-
-
-def test_nul_in_path_never_reaches_the_system(tmp_path):
-    real = tmp_path / "t.dat"
-    real.write_text(TABLE)
-    with pytest.raises(OSError) as raised:
-        module.parse_vexa_file(str(real) + "\0ignored")
-    assert raised.value.args[0].endswith("file name contained an unexpected NUL byte")
-
-
-class SurrogateText(str):
-    pass
-
-
-def test_str_subclass_with_surrogates():
-    with pytest.raises(UnicodeEncodeError) as raised:
-        module.parse_vexa_file(SurrogateText("table\udcff.dat"))
-    assert raised.value.__notes__ == ["while processing 'path'"]
