@@ -81,10 +81,12 @@ case "$cmd" in
     run_pytest plain "$(plain_python)" "$@"
     install_lane asan -C cmake.define.VEXA_FRAME_PROBE=ON -C cmake.define.VEXA_SANITIZE=ON \
       -C cmake.build-type=RelWithDebInfo
+    # Sanitizer reports go to the real stderr (--capture=sys), or pytest's
+    # capture would swallow them when the process aborts.
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
-      run_pytest asan "$PWD/$STATE/venv-asan/bin/python" "$@"
+      run_pytest asan "$PWD/$STATE/venv-asan/bin/python" --capture=sys "$@"
     # The debug interpreter checks every reference the module touches, and
     # its reference and block counts let the leak hunt run.
     install_lane debug -C cmake.define.VEXA_FRAME_PROBE=ON -C cmake.build-type=RelWithDebInfo

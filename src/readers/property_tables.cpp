@@ -18,10 +18,8 @@ std::string too_short(std::string_view path) {
 // has not returned yet.
 ColumnTable collect(std::string_view name_line, LineCursor& lines) {
   const std::vector<std::string> names = split_fields(clean_line(name_line));
-  const std::size_t rows_hint = count_line_feeds(lines.rest()) + 1;
-  ColumnCollector collector(names, rows_hint);
-  for (std::string_view line; lines.next(line);)
-    collector.add_row(line);
+  ColumnCollector collector(names, lines.rest());
+  collector.add_rows(lines.rest(), HashMarks::keep);
   return std::move(collector).finish();
 }
 

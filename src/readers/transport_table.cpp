@@ -47,11 +47,8 @@ Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view pat
   const std::vector<std::string> names = split_fields(clean_line(header));
   if (names.empty()) return value_error(no_header(path));
 
-  const std::string_view body = lines.rest();
-  const auto rows_hint = count_line_feeds(body) + 1;
-  ColumnCollector collector(names, rows_hint);
-  for (std::string_view line; lines.next(line);)
-    collector.add_cleaned_row(line);
+  ColumnCollector collector(names, lines.rest());
+  collector.add_rows(lines.rest(), HashMarks::remove);
   return std::move(collector).finish();
 }
 

@@ -35,12 +35,14 @@ inline std::size_t white_space_length(const char* p, const char* end) {
   }
 }
 
-inline const char* skip_white_space(const char* p, const char* end) {
+// Skips White_Space up to the end of the line: stops at a line feed.
+inline const char* skip_white_space_in_line(const char* p, const char* end) {
   while (p < end) {
     if (*p == ' ') {
       ++p;
       continue;
     }
+    if (*p == '\n') break;
     const std::size_t n = white_space_length(p, end);
     if (n == 0) break;
     p += n;
