@@ -9,6 +9,7 @@ numpy, end to end (np.asarray on the input, .tolist() on the output).
 """
 
 import harness
+from bench_property_models import kell_water_density
 
 NACL = (58.443, -0.00433, 0.06471, 1.0166, 0.014624, 3315.6)
 T = 298.15
@@ -29,12 +30,7 @@ def brentq_loop(ys, temperature, mw, c0, c1, c2, c3, c4, tolerance, iterations):
     import math
     from scipy.optimize import brentq
     t = temperature + (-273.15)
-    p = -2.8054253e-10 * t + 1.0556302e-7
-    p = p * t + (-4.6170461e-5)
-    p = p * t + (-0.0079870401)
-    p = p * t + 16.945176
-    p = p * t + 999.83952
-    rho_w = p / (0.01687985 * t + 1.0)
+    rho_w = kell_water_density(t)
     c3t = c3 * t
     e = math.exp(((c4 + t) * (c4 + t)) * 1e-6)
 

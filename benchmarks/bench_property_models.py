@@ -15,6 +15,16 @@ OURS_ARRAY, NUMPY_ARRAY = "vexa_pp (ndarrays -> lists)", "numpy (ndarrays -> lis
 NUMPY_ONLY = "numpy (ndarrays -> ndarrays)"
 
 
+def kell_water_density(t):
+    """Pure-water density (kg/m^3) at t degrees Celsius; t a float or an array."""
+    p = -2.8054253e-10 * t + 1.0556302e-7
+    p = p * t + (-4.6170461e-5)
+    p = p * t + (-0.0079870401)
+    p = p * t + 16.945176
+    p = p * t + 999.83952
+    return p / (0.01687985 * t + 1.0)
+
+
 def numpy_density(temperature, molality, mw, c0, c1, c2, c3, c4):
     import numpy as np
     T = np.asarray(temperature, dtype=np.float64)
@@ -22,12 +32,7 @@ def numpy_density(temperature, molality, mw, c0, c1, c2, c3, c4):
     t = T + (-273.15)
     x = mw * m
     w = x / (x + 1000.0)
-    p = -2.8054253e-10 * t + 1.0556302e-7
-    p = p * t + (-4.6170461e-5)
-    p = p * t + (-0.0079870401)
-    p = p * t + 16.945176
-    p = p * t + 999.83952
-    rho_w = p / (0.01687985 * t + 1.0)
+    rho_w = kell_water_density(t)
     e = np.exp(((c4 + t) * (c4 + t)) * 1e-6)
     v_app = ((c2 + w) + c3 * t) / (e * (c1 + c0 * w))
     rho = 1.0 / (w * v_app + (1.0 - w) / rho_w)

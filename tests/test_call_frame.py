@@ -13,6 +13,7 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
+from test_statistics import summary_model as stats
 
 # The interpreter's own conversions, called directly: the oracle for what an
 # argument of kind float or count becomes, and what error it raises.
@@ -44,21 +45,6 @@ def generic_float_array(obj):
     if not _seq_check(obj):
         raise TypeError(wrong_type(obj, "Sequence"))
     return [_as_double(item) for item in obj]
-
-
-def stats(values):
-    """Mean, population deviation and count of the finite values, summed in order."""
-    kept = [v for v in values if math.isfinite(v)]
-    if not kept:
-        return (math.nan, math.nan, 0)
-    total = 0.0
-    for v in kept:
-        total += v
-    mean = total / len(kept)
-    sq = 0.0
-    for v in kept:
-        sq += (v - mean) * (v - mean)
-    return (mean, math.sqrt(sq / len(kept)), len(kept))
 
 
 def canon(value):
