@@ -3,6 +3,7 @@
 #include "binding/errors.hpp"
 #include "binding/process_cache.hpp"
 #include "binding/python.hpp"
+#include "binding/signals.hpp"
 #include "function_table.hpp"
 
 namespace vexa {
@@ -76,6 +77,7 @@ int exec_module(PyObject* module) {
   }
   Ref module_name(PyModule_GetNameObject(module));
   if (!module_name) return -1;
+  binding::install_signal_check();
   try {
     auto& definitions = MethodDefinitions<function_table>::instance();
     for (std::size_t i = 0; i < MethodDefinitions<function_table>::size; ++i)

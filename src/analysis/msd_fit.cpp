@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/msd_fit_search.hpp"
+#include "common/interruption.hpp"
 
 namespace vexa::analysis {
 namespace msd_fit {
@@ -84,7 +85,7 @@ template <std::size_t width>
 // sample at a time repeats, addition for addition, the summation from the
 // window's first sample. Sums are never carried from one start to another.
 template <std::size_t width>
-[[gnu::always_inline]] inline std::optional<Window> search_in_lanes(const SearchProblem& problem) {
+[[gnu::always_inline]] inline SearchOutcome search_in_lanes(const SearchProblem& problem) {
   using Vector = Lanes<width>;
   using Mask = LaneMask<width>;
   const std::size_t n = problem.x.size();
@@ -109,6 +110,7 @@ template <std::size_t width>
 
   std::optional<Window> best;
   double best_distance = inf; // a qualifying slope is finite, so is its distance
+  InterruptPoll poll(search_poll_interval);
   for (std::uint64_t block = problem.start; block < problem.stop; block += width) {
     // From here on every window would run past the data.
     if (block > n || problem.min_window > n - block) break;
@@ -124,6 +126,7 @@ template <std::size_t width>
       top = std::max(top, lane_bound);
     }
     if (top <= shortest) continue;
+    if (poll(top)) return interrupted();
 
     const double* px = x.data() + block;
     const double* py = y.data() + block;
@@ -177,29 +180,29 @@ template <std::size_t width>
 // Four lanes where the processor has AVX2 (two with SSE2 alone, which every
 // x86-64 processor has). The same IEEE operations, just wider: no fused
 // multiply-add is enabled here.
-[[gnu::target("avx2")]] std::optional<Window> search_four_lanes(const SearchProblem& problem) {
+[[gnu::target("avx2")]] SearchOutcome search_four_lanes(const SearchProblem& problem) {
   return search_in_lanes<4>(problem);
 }
 #endif
 
-std::optional<Window> search_two_lanes(const SearchProblem& problem) {
+SearchOutcome search_two_lanes(const SearchProblem& problem) {
   return search_in_lanes<2>(problem);
 }
 
 } // namespace
 
-std::optional<Window> closest_window(const SearchProblem& problem) {
+SearchOutcome closest_window(const SearchProblem& problem) {
 #ifdef VEXA_MSD_FIT_AVX2
   if (__builtin_cpu_supports("avx2")) return search_four_lanes(problem);
 #endif
   return search_two_lanes(problem);
 }
 
-MsdFit fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
-               std::uint64_t min_window, std::uint64_t max_window, double max_error,
-               double min_displacement, Search search) {
+Outcome<MsdFit> fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
+                        std::uint64_t min_window, std::uint64_t max_window, double max_error,
+                        double min_displacement, Search search) {
   const std::size_t size = time.size();
-  if (size == 0 || msd_in.size() != size) return {nan, {}, {}};
+  if (size == 0 || msd_in.size() != size) return MsdFit{nan, {}, {}};
 
   SearchProblem problem;
   const double threshold = min_displacement * min_displacement;
@@ -210,13 +213,14 @@ MsdFit fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
     }
   }
   const std::size_t n = problem.t.size();
-  if (n == 0) return {nan, {}, {}};
+  if (n == 0) return MsdFit{nan, {}, {}};
   problem.x.resize(n);
   problem.y.resize(n);
-  for (std::size_t k = 0; k < n; ++k) {
+  const bool logged = for_each_index(n, std::size_t{1} << 14, [&](std::size_t k) {
     problem.x[k] = std::log10(problem.t[k]);
     problem.y[k] = std::log10(std::fabs(problem.m[k]));
-  }
+  });
+  if (!logged) return interrupted();
 
   const double count = static_cast<double>(n);
   problem.start = to_index(margin * count);
@@ -228,23 +232,25 @@ MsdFit fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
   problem.low = 1.0 - max_error;
   problem.high = 1.0 + max_error;
 
-  const std::optional<Window> best = search(problem);
-  if (!best) return {nan, FloatArray{time[0]}, FloatArray{msd_in[0]}};
-  return regression(problem.t, problem.m, *best);
+  const SearchOutcome best = search(problem);
+  if (!best) return std::unexpected(best.error());
+  if (!*best) return MsdFit{nan, FloatArray{time[0]}, FloatArray{msd_in[0]}};
+  return regression(problem.t, problem.m, **best);
 }
 
 } // namespace msd_fit
 
-MsdFit diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in, double margin,
-                              std::uint64_t min_window, std::uint64_t max_window, double max_error,
-                              double min_displacement) {
+Outcome<MsdFit> diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in,
+                                       double margin, std::uint64_t min_window,
+                                       std::uint64_t max_window, double max_error,
+                                       double min_displacement) {
   return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
                           &msd_fit::search_two_lanes);
 }
 
-MsdFit diff_calculator(const FloatArray& time, const FloatArray& msd_in, double margin,
-                       std::uint64_t min_window, std::uint64_t max_window, double max_error,
-                       double min_displacement) {
+Outcome<MsdFit> diff_calculator(const FloatArray& time, const FloatArray& msd_in, double margin,
+                                std::uint64_t min_window, std::uint64_t max_window,
+                                double max_error, double min_displacement) {
   return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
                           &msd_fit::closest_window);
 }

@@ -4,16 +4,18 @@
 #include <cmath>
 
 #include "analysis/msd_fit_search.hpp"
+#include "common/interruption.hpp"
 
 namespace vexa::analysis {
 namespace msd_fit {
 
-std::optional<Window> closest_window_literal(const SearchProblem& problem) {
+SearchOutcome closest_window_literal(const SearchProblem& problem) {
   const FloatArray& x = problem.x;
   const FloatArray& y = problem.y;
   const std::size_t n = x.size();
   std::optional<Window> best;
   double best_slope = 0.0;
+  InterruptPoll poll(search_poll_interval);
   for (std::uint64_t i = problem.start; i < problem.stop; ++i) {
     // From here on every window would run past the data.
     if (i > n || problem.min_window > n - i) break;
@@ -21,6 +23,7 @@ std::optional<Window> closest_window_literal(const SearchProblem& problem) {
     const std::uint64_t limit = std::min(problem.stop - i, problem.max_window);
     for (std::uint64_t j = problem.min_window; j < limit; ++j) {
       if (j > n - i) break;
+      if (poll(j)) return interrupted();
       double sx = -0.0;
       double sy = -0.0;
       double sxy = -0.0;
@@ -48,9 +51,10 @@ std::optional<Window> closest_window_literal(const SearchProblem& problem) {
 
 } // namespace msd_fit
 
-MsdFit diff_calculator_reference(const FloatArray& time, const FloatArray& msd_in, double margin,
-                                 std::uint64_t min_window, std::uint64_t max_window,
-                                 double max_error, double min_displacement) {
+Outcome<MsdFit> diff_calculator_reference(const FloatArray& time, const FloatArray& msd_in,
+                                          double margin, std::uint64_t min_window,
+                                          std::uint64_t max_window, double max_error,
+                                          double min_displacement) {
   return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
                           &msd_fit::closest_window_literal);
 }

@@ -32,20 +32,26 @@ struct Window {
   std::size_t length;
 };
 
+// Window sums of one sample each added between two questions whether to go on.
+inline constexpr std::uint64_t search_poll_interval = std::uint64_t{1} << 21;
+
 // The window whose log-log slope lies inside the band and closest to 1, the
-// earliest in scan order (start, then length) among equally close ones.
-using Search = std::optional<Window> (*)(const SearchProblem&);
+// earliest in scan order (start, then length) among equally close ones;
+// none when no window qualifies. Fails only when the caller asked the call
+// to end.
+using SearchOutcome = Outcome<std::optional<Window>>;
+using Search = SearchOutcome (*)(const SearchProblem&);
 
 // Extends each start's window one sample at a time, several starts at once.
-std::optional<Window> closest_window(const SearchProblem& problem);
+SearchOutcome closest_window(const SearchProblem& problem);
 
 // Recomputes every window's sums from its first sample.
-std::optional<Window> closest_window_literal(const SearchProblem& problem);
+SearchOutcome closest_window_literal(const SearchProblem& problem);
 
 // Filter, search with `search`, final regression.
-MsdFit fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
-               std::uint64_t min_window, std::uint64_t max_window, double max_error,
-               double min_displacement, Search search);
+Outcome<MsdFit> fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
+                        std::uint64_t min_window, std::uint64_t max_window, double max_error,
+                        double min_displacement, Search search);
 
 // No window starts at i when the next time equals t[i] to within rounding.
 inline bool repeats_next_time(const FloatArray& t, std::size_t i) {

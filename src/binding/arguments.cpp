@@ -7,6 +7,7 @@
 
 #include "binding/errors.hpp"
 #include "binding/process_cache.hpp"
+#include "binding/signals.hpp"
 
 namespace vexa::binding {
 namespace {
@@ -15,6 +16,16 @@ ProcessObject sequence_class;
 
 // Reserving from a reported length must not trust a length that lies.
 constexpr Py_ssize_t reserve_limit = Py_ssize_t{1} << 22;
+
+// Items converted between two looks for pending signals: well under a
+// millisecond even where every item goes through __float__.
+constexpr Py_ssize_t signal_interval = Py_ssize_t{1} << 14;
+
+// True, with the handler's exception pending, when a signal handler raised
+// before item i.
+bool interrupted_at(Py_ssize_t i) {
+  return (i & (signal_interval - 1)) == signal_interval - 1 && signal_raised();
+}
 
 bool item_to_float(PyObject* item, double& out) {
   if (PyFloat_CheckExact(item)) {
@@ -42,6 +53,7 @@ void raise_not_a_sequence(PyObject* object) {
 // shrink the list, and iteration then sees the list as it has become.
 bool convert_list_items(PyObject* list, FloatArray& out) {
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    if (interrupted_at(i)) return false;
     PyObject* item = PyList_GET_ITEM(list, i);
     if (PyFloat_CheckExact(item)) {
       out.push_back(PyFloat_AS_DOUBLE(item));
@@ -79,6 +91,7 @@ bool convert_tuple(PyObject* tuple, FloatArray& out) {
     double value = 0.0;
     if (!item_to_float(PyTuple_GET_ITEM(tuple, i), value)) return false;
     out.push_back(value);
+    if (interrupted_at(i)) return false;
   }
   return true;
 }
@@ -129,7 +142,7 @@ bool convert_by_iteration(PyObject* object, FloatArray& out) {
     out.reserve(static_cast<std::size_t>(std::min(length, reserve_limit)));
   Ref iterator(PyObject_GetIter(object));
   if (!iterator) return false;
-  for (;;) {
+  for (Py_ssize_t i = 0;; ++i) {
     PyObject* raw = nullptr;
     const int status = PyIter_NextItem(iterator.get(), &raw);
     if (status < 0) return false;
@@ -138,6 +151,7 @@ bool convert_by_iteration(PyObject* object, FloatArray& out) {
     double value = 0.0;
     if (!item_to_float(item.get(), value)) return false;
     out.push_back(value);
+    if (interrupted_at(i)) return false;
   }
 }
 

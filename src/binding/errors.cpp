@@ -80,6 +80,14 @@ void raise_body_error(const BodyError& error) {
   case ErrorKind::os_error:
     exception_class = PyExc_OSError;
     break;
+  case ErrorKind::memory_error:
+    exception_class = PyExc_MemoryError;
+    break;
+  case ErrorKind::interrupted:
+    // A signal handler's exception is already pending; it is what the call
+    // raises.
+    if (!PyErr_Occurred()) raise_panic("a call ended early with no exception to raise");
+    return;
   }
   raise_message(exception_class, error.message);
 }

@@ -7,28 +7,29 @@
 
 namespace vexa::binding {
 
-// Holds one object for the life of the process. The first caller creates it
-// under a lock; PyMutex detaches a waiting thread from the interpreter, so a
-// creator that runs Python code (an import, say) cannot deadlock with it.
+// Holds one object for the life of the process. No lock is held while the
+// object is made: making it may run Python code (an import, a finaliser)
+// that calls back into the module on the same thread, which would wait for
+// ever on a lock this thread holds. Two threads, or a call and the call it
+// re-enters, may each make one; the first stored is kept by everybody, the
+// others are released before anyone has seen them.
 class ProcessObject {
 public:
   // A borrowed reference, or null with the creation error set.
   template <class Make> PyObject* get(Make make) {
     PyObject* object = object_.load(std::memory_order_acquire);
     if (object != nullptr) return object;
-    PyMutex_Lock(&mutex_);
-    object = object_.load(std::memory_order_relaxed);
-    if (object == nullptr) {
-      object = make();
-      if (object != nullptr) object_.store(object, std::memory_order_release);
-    }
-    PyMutex_Unlock(&mutex_);
+    PyObject* made = make();
+    if (made == nullptr) return nullptr;
+    if (object_.compare_exchange_strong(object, made, std::memory_order_acq_rel,
+                                        std::memory_order_acquire))
+      return made;
+    Py_DECREF(made);
     return object;
   }
 
 private:
   std::atomic<PyObject*> object_{nullptr};
-  PyMutex mutex_{};
 };
 
 // The interned string of a fixed name, for attribute and method lookups.

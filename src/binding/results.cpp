@@ -1,5 +1,7 @@
 #include "binding/results.hpp"
 
+#include "binding/signals.hpp"
+
 namespace vexa::binding {
 
 PyObject* to_python(double value) {
@@ -14,6 +16,8 @@ PyObject* to_python(const FloatArray& values) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < values.size(); ++i) {
+    // Millions of floats take a while: a pending Ctrl-C is not kept waiting.
+    if ((i & 0xFFFF) == 0xFFFF && signal_raised()) return nullptr;
     PyObject* item = PyFloat_FromDouble(values[i]);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);

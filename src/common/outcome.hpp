@@ -9,8 +9,10 @@
 
 namespace vexa {
 
-// The Python exception class a body asks the binding layer to raise.
-enum class ErrorKind { value_error, os_error };
+// What the binding layer raises for an error value: the Python exception
+// class named, or, for `interrupted`, the exception the interpreter's signal
+// handlers left pending when the body asked whether to go on.
+enum class ErrorKind { value_error, os_error, memory_error, interrupted };
 
 struct BodyError {
   ErrorKind kind;
@@ -23,8 +25,8 @@ inline std::unexpected<BodyError> value_error(std::string message) {
   return std::unexpected(BodyError{ErrorKind::value_error, std::move(message)});
 }
 
-inline std::unexpected<BodyError> os_error(std::string message) {
-  return std::unexpected(BodyError{ErrorKind::os_error, std::move(message)});
+inline std::unexpected<BodyError> interrupted() {
+  return std::unexpected(BodyError{ErrorKind::interrupted, {}});
 }
 
 } // namespace vexa

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "common/interruption.hpp"
 #include "common/number_format.hpp"
 #include "models/laliberte_density.hpp"
 
@@ -61,6 +62,9 @@ struct Lanes {
   alignas(16) double c[lanes]{}, fc[lanes]{}, d[lanes]{};
   alignas(16) double trial[lanes]{};                              // the molality evaluated next
   alignas(16) std::int64_t bisected[lanes]{}, iterating[lanes]{}; // 0 or -1
+  // -1 where the last step left the lane's whole state as it was: every later
+  // step would too, so the search ends there
+  alignas(16) std::int64_t flag_kept[lanes]{}, unchanged[lanes]{};
   std::uint64_t budget[lanes]{};
   int doublings[lanes]{};
   std::size_t index[lanes]{};
@@ -121,6 +125,12 @@ void propose(Lanes& s, double tolerance) {
   }
 }
 
+// Bit for bit equal, so that NaN and signed zeros count as unchanged only
+// when they are the same.
+PairMask same(Pair before, Pair after) {
+  return std::bit_cast<PairMask>(before) == std::bit_cast<PairMask>(after);
+}
+
 // The end of a Brent–Dekker step, given the modelled molarity at the trial
 // point: the new bracket, with b the end of the smaller residual. Computed
 // for every lane; only the iterating lanes keep the results.
@@ -134,13 +144,19 @@ void accept(Lanes& s) {
     const Pair a1 = lower ? a : t, fa1 = lower ? fa : ft;
     const Pair b1 = lower ? t : b, fb1 = lower ? ft : fb;
     const PairMask swap = magnitude(fa1) < magnitude(fb1);
+    const Pair a2 = swap ? b1 : a1, fa2 = swap ? fb1 : fa1;
+    const Pair b2 = swap ? a1 : b1, fb2 = swap ? fa1 : fb1;
+    const Pair c = load(s.c + l), fc = load(s.fc + l), d = load(s.d + l);
+    store_mask(s.unchanged + l, load_mask(s.flag_kept + l) & same(a, a2) & same(fa, fa2) &
+                                    same(b, b2) & same(fb, fb2) & same(c, b) & same(fc, fb) &
+                                    same(d, c));
     store(s.d + l, iterating ? load(s.c + l) : load(s.d + l));
     store(s.c + l, iterating ? b : load(s.c + l));
     store(s.fc + l, iterating ? fb : load(s.fc + l));
-    store(s.a + l, iterating ? (swap ? b1 : a1) : a);
-    store(s.fa + l, iterating ? (swap ? fb1 : fa1) : fa);
-    store(s.b + l, iterating ? (swap ? a1 : b1) : b);
-    store(s.fb + l, iterating ? (swap ? fa1 : fb1) : fb);
+    store(s.a + l, iterating ? a2 : a);
+    store(s.fa + l, iterating ? fa2 : fa);
+    store(s.b + l, iterating ? b2 : b);
+    store(s.fb + l, iterating ? fb2 : fb);
   }
 }
 
@@ -169,7 +185,9 @@ Outcome<FloatArray> molarity_to_molality(const FloatArray& molarity, double temp
     const double y = s.y[l];
     double a = lowest_molality, fa = lowest_molarity - y;
     double b = h, fb = mh - y;
-    if (fa * fb > 0.0) {
+    // A NaN residual (an overflowing trial, NaN parameters or temperature)
+    // brackets nothing: without this test the search would go on over NaN.
+    if (std::isnan(fa) || std::isnan(fb) || fa * fb > 0.0) {
       if (s.index[l] < failed) {
         failed = s.index[l];
         failed_target = y;
@@ -198,7 +216,9 @@ Outcome<FloatArray> molarity_to_molality(const FloatArray& molarity, double temp
     s.stage[l] = Stage::iterating;
   };
 
+  InterruptPoll poll(4096);
   for (;;) {
+    if (poll()) return interrupted();
     propose(s, tolerance);
     bool busy = false;
     for (std::size_t l = 0; l < lanes; ++l) {
@@ -208,6 +228,7 @@ Outcome<FloatArray> molarity_to_molality(const FloatArray& molarity, double temp
           s.stage[l] = Stage::idle;
         } else {
           s.trial[l] = s.proposal[l];
+          s.flag_kept[l] = s.bisected[l] == s.bisecting[l] ? -1 : 0;
           s.bisected[l] = s.bisecting[l];
         }
       }
@@ -237,7 +258,8 @@ Outcome<FloatArray> molarity_to_molality(const FloatArray& molarity, double temp
 
     for (std::size_t l = 0; l < lanes; ++l) {
       if (s.stage[l] == Stage::iterating) {
-        if (--s.budget[l] == 0) { // out of steps: the current b stands
+        // Out of steps, or at a state no step changes: the current b stands.
+        if (--s.budget[l] == 0 || s.unchanged[l] != 0) {
           out[s.index[l]] = s.b[l];
           s.stage[l] = Stage::idle;
         }

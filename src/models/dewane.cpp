@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/interruption.hpp"
 #include "common/number_format.hpp"
 
 namespace vexa::models {
@@ -53,6 +54,9 @@ Outcome<FloatArray> dewane_eval(const FloatArray& molarity, const FloatArray& li
                            .append(" segments × 10 coefficients)"));
   const std::size_t n = molarity.size();
   FloatArray out(n, 0.0);
+  // Charged one unit per segment looked at: many segments make each element
+  // slow.
+  InterruptPoll poll(std::uint64_t{1} << 18);
   for (std::size_t i = 0; i < n; ++i) {
     const double c = molarity[i];
     // The first segment that holds c, scanning from the lowest; NaN is in none.
@@ -61,6 +65,7 @@ Outcome<FloatArray> dewane_eval(const FloatArray& molarity, const FloatArray& li
       ++j;
     if (j == segments) return value_error(out_of_bounds(c, limits));
     out[i] = conductivity(c, coeffs.data() + coefficients_per_segment * j);
+    if (poll(j + 8)) return interrupted();
   }
   return out;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/interruption.hpp"
 #include "models/laliberte_density.hpp"
 #include "models/solution.hpp"
 
@@ -39,7 +40,7 @@ Outcome<FloatArray> koh_gilliam_eval(const FloatArray& temperature, const FloatA
   const DensityParameters c{c0, c1, c2, c3, c4};
   const double mw = molecular_weight;
   FloatArray conductivity(n, 0.0);
-  for (std::size_t i = 0; i < n; ++i) {
+  const bool done = for_each_index(n, model_block, [&](std::size_t i) {
     const double T = temperature[i];
     const double m = molality[i];
     if (T < branch_temperature) {
@@ -49,7 +50,8 @@ Outcome<FloatArray> koh_gilliam_eval(const FloatArray& temperature, const FloatA
       const double P = salt_mass_fraction(m, mw) * 100.0;
       conductivity[i] = high_temperature(T, P);
     }
-  }
+  });
+  if (!done) return interrupted();
   return conductivity;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/interruption.hpp"
+
 namespace vexa::models {
 
 Outcome<std::tuple<FloatArray, FloatArray>>
@@ -13,11 +15,12 @@ laliberte_density(const FloatArray& temperature, const FloatArray& molality,
   const double mw = molecular_weight;
   FloatArray density(n, 0.0);
   FloatArray molarity(n, 0.0);
-  for (std::size_t i = 0; i < n; ++i) {
+  const bool done = for_each_index(n, model_block, [&](std::size_t i) {
     const DensityPoint point = laliberte_density_kernel(temperature[i], molality[i], mw, c);
     density[i] = point.density;
     molarity[i] = point.molarity;
-  }
+  });
+  if (!done) return interrupted();
   return std::tuple{std::move(density), std::move(molarity)};
 }
 

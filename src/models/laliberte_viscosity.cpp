@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/interruption.hpp"
 #include "models/solution.hpp"
 
 namespace vexa::models {
@@ -14,7 +15,7 @@ Outcome<FloatArray> laliberte_viscosity(const FloatArray& temperature, const Flo
   const std::size_t n = temperature.size();
   const double mw = molecular_weight;
   FloatArray viscosity(n, 0.0);
-  for (std::size_t i = 0; i < n; ++i) {
+  const bool done = for_each_index(n, model_block, [&](std::size_t i) {
     const double t = celsius(temperature[i]);
     const double w = salt_mass_fraction(molality[i], mw);
     // Water and solute viscosities in mPa·s; both powers of the solute term
@@ -24,7 +25,8 @@ Outcome<FloatArray> laliberte_viscosity(const FloatArray& temperature, const Flo
         std::exp((v1 * std::pow(w, v2) + v3) / (t * v4 + 1.0)) / (v5 * std::pow(w, v6) + 1.0);
     // Logarithmic mixing by mass fraction, then mPa·s to Pa·s.
     viscosity[i] = (std::pow(water, 1.0 - w) * std::pow(solute, w)) * 0.001;
-  }
+  });
+  if (!done) return interrupted();
   return viscosity;
 }
 

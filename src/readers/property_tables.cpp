@@ -1,7 +1,6 @@
 #include "readers/property_tables.hpp"
 
 #include <string>
-#include <vector>
 
 #include "readers/lines.hpp"
 #include "readers/table.hpp"
@@ -16,11 +15,8 @@ std::string too_short(std::string_view path) {
 
 // Columns named by the cleaned name line, filled from the raw lines the cursor
 // has not returned yet.
-ColumnTable collect(std::string_view name_line, LineCursor& lines) {
-  const std::vector<std::string> names = split_fields(clean_line(name_line));
-  ColumnCollector collector(names, lines.rest());
-  collector.add_rows(lines.rest(), HashMarks::keep);
-  return std::move(collector).finish();
+Outcome<ColumnTable> collect(std::string_view name_line, const LineCursor& lines) {
+  return read_columns(clean_line(name_line), lines.rest(), HashMarks::keep);
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include "readers/single_values.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "common/interruption.hpp"
 #include "readers/lines.hpp"
 #include "readers/number.hpp"
 #include "readers/text_file.hpp"
@@ -33,11 +36,26 @@ LineAt line_at(std::string_view text, std::size_t pos) {
   return line;
 }
 
-std::size_t find_from(std::string_view text, std::string_view needle, std::size_t from) {
-  if (from > text.size()) return std::string_view::npos;
-  const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-  return hit == nullptr ? std::string_view::npos
-                        : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+// Bytes searched or read between two questions whether to go on.
+constexpr std::size_t poll_interval = std::size_t{1} << 22;
+
+constexpr std::size_t not_found = std::string_view::npos;
+
+// The first occurrence of needle at or after `from`, searched in slices that
+// overlap by the needle's length so that none is missed at a seam; nullopt
+// when the caller asked the call to end.
+std::optional<std::size_t> find_from(std::string_view text, std::string_view needle,
+                                     std::size_t from) {
+  while (from + needle.size() <= text.size()) {
+    const std::size_t span = std::min(text.size() - from, poll_interval + needle.size());
+    const void* hit = ::memmem(text.data() + from, span, needle.data(), needle.size());
+    if (hit != nullptr)
+      return static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    if (from + span == text.size()) break;
+    from += poll_interval;
+    if (interrupt_requested()) return std::nullopt;
+  }
+  return not_found;
 }
 
 } // namespace
@@ -58,8 +76,10 @@ std::optional<std::uint64_t> parse_count(std::string_view token) {
 Outcome<double> parse_volume_density_text(std::string_view text, std::string_view path) {
   LineCursor lines(text);
   std::string_view line;
+  InterruptPoll poll(poll_interval);
   if (lines.next(line) && lines.next(line)) {
     while (lines.next(line)) {
+      if (poll(line.size() + 1)) return interrupted();
       FieldCursor fields(line);
       std::string_view field;
       if (!fields.next(field) || !fields.next(field)) continue;
@@ -78,8 +98,10 @@ Outcome<std::uint64_t> read_group_count_text(std::string_view text, std::string_
   needle.append(group_name);
   std::size_t from = 0;
   while (true) {
-    const std::size_t hit = find_from(text, needle, from);
-    if (hit == std::string_view::npos) break;
+    const auto found = find_from(text, needle, from);
+    if (!found) return interrupted();
+    const std::size_t hit = *found;
+    if (hit == not_found) break;
     const LineAt line = line_at(text, hit);
     if (hit + needle.size() > line.content_end) {
       // Runs into the line end; so does every later hit in this line.

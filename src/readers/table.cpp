@@ -1,75 +1,136 @@
 #include "readers/table.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
+#include "common/interruption.hpp"
 #include "readers/lines.hpp"
 #include "readers/number.hpp"
 #include "readers/white_space.hpp"
 
 namespace vexa::readers {
+namespace {
 
-std::string clean_line(std::string_view line) {
-  std::string cleaned;
-  cleaned.reserve(line.size());
-  for (const char c : line) {
-    if (c == '#') continue;
-    cleaned.push_back(c == '\t' ? ' ' : c);
+// Bytes of rows read between two questions whether to go on.
+constexpr std::uint64_t poll_interval = std::uint64_t{1} << 20;
+
+// The fields a row must have and the column each is stored in. Usually every
+// field has a column of its own; a repeated name keeps only its last field.
+class Layout {
+public:
+  explicit Layout(std::string_view names) {
+    std::unordered_map<std::string_view, std::size_t> slots; // name -> column
+    std::vector<std::size_t> last_field;
+    FieldCursor cursor(names);
+    for (std::string_view name; cursor.next(name); ++fields_) {
+      const auto [slot, added] = slots.try_emplace(name, names_.size());
+      if (added) {
+        names_.push_back(name);
+        last_field.push_back(fields_);
+      } else {
+        last_field[slot->second] = fields_;
+      }
+    }
+    if (names_.size() == fields_) return;
+    kept_.reserve(names_.size());
+    for (std::size_t column = 0; column < names_.size(); ++column)
+      kept_.push_back({last_field[column], column});
+    std::ranges::sort(kept_);
   }
-  const std::size_t leading = cleaned.size() - trim_leading_white_space(cleaned).size();
-  cleaned.erase(0, leading);
-  return cleaned;
-}
 
-std::vector<std::string> split_fields(std::string_view line) {
-  std::vector<std::string> fields;
-  FieldCursor cursor(line);
-  for (std::string_view field; cursor.next(field);)
-    fields.emplace_back(field);
-  return fields;
-}
+  std::size_t fields() const { return fields_; }
+  const std::vector<std::string_view>& names() const { return names_; }
+  // (field, column) of the fields that are stored, by field; empty when
+  // field k is stored in column k for every k.
+  const std::vector<std::pair<std::size_t, std::size_t>>& kept() const { return kept_; }
 
-ColumnCollector::ColumnCollector(const std::vector<std::string>& names, std::string_view data_text)
-    : row_(names.size()) {
-  const std::size_t rows = count_line_feeds(data_text) + 1;
-  columns_.reserve(names.size());
-  for (const std::string& name : names) {
-    columns_.push_back(Column{name, {}});
-    columns_.back().values.reserve(rows);
+private:
+  std::size_t fields_ = 0;
+  std::vector<std::string_view> names_;
+  std::vector<std::pair<std::size_t, std::size_t>> kept_;
+};
+
+class ColumnCollector {
+public:
+  ColumnCollector(const Layout& layout, std::size_t rows) : layout_(layout) {
+    columns_.reserve(layout.names().size());
+    for (const std::string_view name : layout.names()) {
+      columns_.push_back(Column{std::string(name), {}});
+      columns_.back().values.reserve(rows);
+    }
+    row_.resize(columns_.size());
   }
+
+  // Every line of the text is a candidate row. With HashMarks::remove each
+  // line is read as clean_line would leave it: tabs and leading White_Space
+  // do not change how a line splits, so only its '#' characters matter, and
+  // only the rare line holding one is copied without them. False when the
+  // caller asked the call to end.
+  bool add_rows(std::string_view text, HashMarks marks);
+
+  ColumnTable finish() && { return std::move(columns_); }
+
+private:
+  // Reads the row's fields from p, never past the line's end; p is left
+  // where reading stopped. True when the row is complete.
+  bool read_row(const char*& p, const char* end);
+  void add_row(std::string_view line);
+  void commit_row() {
+    for (std::size_t k = 0; k < columns_.size(); ++k)
+      columns_[k].values.push_back(row_[k]);
+  }
+
+  const Layout& layout_;
+  ColumnTable columns_;
+  std::vector<double> row_;
+  std::string scratch_;
+};
+
+// Splitting and the number rule in one pass: a field is a number exactly when
+// the longest number prefix runs up to the White_Space after it.
+bool read_field(const char*& p, const char* end, double& value) {
+  p = skip_white_space_in_line(p, end);
+  if (p == end || *p == '\n') return false;
+  const auto number = parse_number_prefix(p, end);
+  if (!number || (p != end && white_space_length(p, end) == 0)) return false;
+  value = *number;
+  return true;
 }
 
 bool ColumnCollector::read_row(const char*& p, const char* end) {
-  // Splitting and the number rule in one pass: a field is a number exactly
-  // when the longest number prefix runs up to the White_Space after it.
-  for (double& value : row_) {
-    p = skip_white_space_in_line(p, end);
-    if (p == end || *p == '\n') return false;
-    const auto number = parse_number_prefix(p, end);
-    if (!number || (p != end && white_space_length(p, end) == 0)) return false;
-    value = *number;
+  const auto& kept = layout_.kept();
+  if (kept.empty()) {
+    for (double& value : row_)
+      if (!read_field(p, end, value)) return false;
+    return true;
+  }
+  auto next = kept.begin();
+  double value = 0.0;
+  for (std::size_t field = 0; field < layout_.fields(); ++field) {
+    if (!read_field(p, end, value)) return false;
+    if (next != kept.end() && next->first == field) row_[(next++)->second] = value;
   }
   return true;
 }
 
-void ColumnCollector::commit_row() {
-  for (std::size_t k = 0; k < columns_.size(); ++k)
-    columns_[k].values.push_back(row_[k]);
-}
-
 void ColumnCollector::add_row(std::string_view line) {
-  if (columns_.empty()) return;
   const char* p = line.data();
   if (read_row(p, p + line.size())) commit_row();
 }
 
-void ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
-  if (columns_.empty() || text.empty()) return; // an empty view may have no storage at all
+bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
+  if (columns_.empty() || text.empty()) return true; // an empty view may have no storage at all
   const char* p = text.data();
   const char* const end = p + text.size();
   const auto find = [end](const char* from, char c) {
     const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
     return found != nullptr ? static_cast<const char*>(found) : end;
   };
+  InterruptPoll poll(poll_interval);
   // The first '#' at or after the current line; data lines rarely hold one,
   // so one search usually covers many lines.
   const char* next_hash = marks == HashMarks::remove ? find(p, '#') : end;
@@ -88,11 +149,48 @@ void ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
       commit_row();
     }
     p = line_end == end ? end : line_end + 1;
+    if (poll(static_cast<std::uint64_t>(p - line_start))) return false;
   }
+  return true;
 }
 
-ColumnTable ColumnCollector::finish() && {
-  return std::move(columns_);
+// Rows the text can hold: a row of k fields takes at least 2k bytes with its
+// line feed (2k - 1 as the last line), and there are no more rows than lines.
+// Storage is reserved for that many, never for more than the text could
+// fill. Lines are counted in slices, asking between them whether to go on.
+std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields) {
+  constexpr std::size_t slice = std::size_t{64} << 20;
+  const std::size_t by_size = (rows.size() + 1) / (2 * fields);
+  std::size_t lines = 1;
+  for (std::size_t done = 0; done < rows.size() && lines < by_size; done += slice) {
+    if (done != 0 && interrupt_requested()) return std::nullopt;
+    lines += count_line_feeds(rows.substr(done, slice));
+  }
+  return std::min(by_size, lines);
+}
+
+} // namespace
+
+std::string clean_line(std::string_view line) {
+  std::string cleaned;
+  cleaned.reserve(line.size());
+  for (const char c : line) {
+    if (c == '#') continue;
+    cleaned.push_back(c == '\t' ? ' ' : c);
+  }
+  const std::size_t leading = cleaned.size() - trim_leading_white_space(cleaned).size();
+  cleaned.erase(0, leading);
+  return cleaned;
+}
+
+Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks) {
+  const Layout layout(names);
+  if (layout.fields() == 0) return ColumnTable{};
+  const auto capacity = row_capacity(rows, layout.fields());
+  if (!capacity) return interrupted();
+  ColumnCollector collector(layout, *capacity);
+  if (!collector.add_rows(rows, marks)) return interrupted();
+  return std::move(collector).finish();
 }
 
 } // namespace vexa::readers

@@ -1,5 +1,6 @@
 #include "readers/text_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "common/interruption.hpp"
 
 namespace vexa::readers {
 namespace {
@@ -24,6 +27,36 @@ BodyError system_error(std::string_view path, int code) {
   std::string reason = description != nullptr ? description : "Unknown error";
   reason.append(" (os error ").append(std::to_string(code)).append(")");
   return read_error(path, reason);
+}
+
+BodyError out_of_memory(std::string_view path, std::size_t bytes) {
+  std::string message(path);
+  message.append(": not enough memory to read ").append(std::to_string(bytes)).append(" bytes");
+  return BodyError{ErrorKind::memory_error, std::move(message)};
+}
+
+// One read asks for at most this much, and validation goes in pieces of it.
+constexpr std::size_t read_block = std::size_t{4} << 20;
+
+// Resizes bytes to `capacity`, keeping what it holds; false when memory runs
+// out (bytes stay as they were).
+bool allocate(Bytes& bytes, std::size_t capacity) {
+  void* larger = std::realloc(bytes.get(), capacity);
+  if (larger == nullptr) return false;
+  (void)bytes.release();
+  bytes.reset(static_cast<char*>(larger));
+  return true;
+}
+
+// Where a piece of the text that should end near `stop` ends: not inside a
+// character, so that pieces are valid exactly when the whole is. A character
+// is at most four bytes long, so at most three continuation bytes are passed.
+std::size_t utf8_piece_end(std::string_view text, std::size_t stop) {
+  for (int back = 0; back < 3 && stop < text.size() && stop > 0; ++back) {
+    if ((static_cast<unsigned char>(text[stop]) & 0xC0) != 0x80) break;
+    --stop;
+  }
+  return stop;
 }
 
 class FileDescriptor {
@@ -87,8 +120,13 @@ Outcome<FileText> read_text_file(std::string_view path) {
   if (path.find('\0') != std::string_view::npos)
     return std::unexpected(read_error(path, "file name contained an unexpected NUL byte"));
   const std::string name(path);
-  const FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return std::unexpected(system_error(path, errno));
+  // Opening a FIFO waits for a writer; a signal ends the wait with EINTR.
+  int fd;
+  while ((fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno != EINTR) return std::unexpected(system_error(path, errno));
+    if (interrupt_requested()) return interrupted();
+  }
+  const FileDescriptor file(fd);
 
   struct stat info{};
   if (::fstat(file.get(), &info) != 0) return std::unexpected(system_error(path, errno));
@@ -98,26 +136,36 @@ Outcome<FileText> read_text_file(std::string_view path) {
   std::size_t capacity = 4096;
   if (S_ISREG(info.st_mode) && info.st_size > 0)
     capacity = static_cast<std::size_t>(info.st_size) + 1;
-  auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  Bytes bytes;
+  if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, capacity - 1));
   std::size_t size = 0;
   for (;;) {
     if (size == capacity) {
       const std::size_t grown = capacity * 2;
-      auto larger = std::make_unique_for_overwrite<char[]>(grown);
-      std::memcpy(larger.get(), bytes.get(), size);
-      bytes = std::move(larger);
+      if (!allocate(bytes, grown)) return std::unexpected(out_of_memory(path, grown));
       capacity = grown;
     }
-    const ssize_t n = ::read(file.get(), bytes.get() + size, capacity - size);
+    // Bounded reads, so that the question below comes often even for a
+    // huge file or an endless stream.
+    const std::size_t wanted = std::min(capacity - size, read_block);
+    const ssize_t n = ::read(file.get(), bytes.get() + size, wanted);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(system_error(path, errno));
+      if (errno != EINTR) return std::unexpected(system_error(path, errno));
+      if (interrupt_requested()) return interrupted();
+      continue;
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
+    if (interrupt_requested()) return interrupted();
   }
-  if (!is_valid_utf8({bytes.get(), size}))
-    return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
+  const std::string_view text(bytes.get(), size);
+  for (std::size_t done = 0; done < size;) {
+    if (done != 0 && interrupt_requested()) return interrupted();
+    const std::size_t stop = utf8_piece_end(text, done + std::min(size - done, read_block));
+    if (!is_valid_utf8(text.substr(done, stop - done)))
+      return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
+    done = stop;
+  }
   return FileText(std::move(bytes), size);
 }
 

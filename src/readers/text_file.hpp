@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -10,21 +11,30 @@
 
 namespace vexa::readers {
 
+// Bytes from malloc: a buffer that grows while a stream is read is
+// reallocated in place where the system can, and a failed allocation is an
+// answer rather than an exception (also under the memory checkers).
+struct FreeBytes {
+  void operator()(char* bytes) const { std::free(bytes); }
+};
+using Bytes = std::unique_ptr<char, FreeBytes>;
+
 // The whole content of a file, checked to be valid UTF-8.
 class FileText {
 public:
-  FileText(std::unique_ptr<char[]> bytes, std::size_t size)
-      : bytes_(std::move(bytes)), size_(size) {}
+  FileText(Bytes bytes, std::size_t size) : bytes_(std::move(bytes)), size_(size) {}
   std::string_view text() const { return {bytes_.get(), size_}; }
 
 private:
-  std::unique_ptr<char[]> bytes_;
+  Bytes bytes_;
   std::size_t size_;
 };
 
 // Reads the file named by path (relative to the working directory unless
 // absolute). Failures are OSError values whose message is the path, ": ",
-// then the reason ("{description} (os error {code})" for system errors).
+// then the reason ("{description} (os error {code})" for system errors);
+// MemoryError "{path}: not enough memory to read {n} bytes"; or the end the
+// caller asked for while waiting or reading.
 Outcome<FileText> read_text_file(std::string_view path);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or

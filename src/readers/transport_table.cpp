@@ -1,8 +1,10 @@
 #include "readers/transport_table.hpp"
 
-#include <algorithm>
+#include <cstring>
+#include <optional>
 #include <string>
 
+#include "common/interruption.hpp"
 #include "readers/lines.hpp"
 #include "readers/table.hpp"
 #include "readers/text_file.hpp"
@@ -15,15 +17,34 @@ constexpr std::string_view header_mark = "#Time";
 
 // Offset of the line that holds the column names: the last line that starts
 // with "#Time" once its leading White_Space is skipped, else the first line.
-// Data rows rarely hold a '#', so looking only where one stands is fast.
-std::size_t header_offset(std::string_view text) {
+// Only a line's first '#' can follow nothing but White_Space, so each line
+// is looked at up to its first '#' and then skipped: one pass over the text,
+// whatever it holds. Data rows rarely hold a '#', so the search mostly runs
+// from one '#' to the next.
+std::optional<std::size_t> header_offset(std::string_view text) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const auto find = [end](const char* from, char c) {
+    const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
+    return static_cast<const char*>(found);
+  };
+  InterruptPoll poll(std::uint64_t{1} << 22);
   std::size_t header = 0;
-  for (std::size_t pos = text.find('#'); pos != std::string_view::npos;
-       pos = text.find('#', pos + 1)) {
-    if (!text.substr(pos).starts_with(header_mark)) continue;
-    const std::size_t lf = text.rfind('\n', pos);
-    const std::size_t start = lf == std::string_view::npos ? 0 : lf + 1;
-    if (trim_leading_white_space(text.substr(start, pos - start)).empty()) header = start;
+  const char* line = begin; // the start of a line at or before `from`
+  for (const char* from = begin; from < end;) {
+    const char* const hash = find(from, '#');
+    if (hash == nullptr) break;
+    // The line holding the '#' starts after the last line feed before it.
+    const void* lf = ::memrchr(from, '\n', static_cast<std::size_t>(hash - from));
+    if (lf != nullptr) line = static_cast<const char*>(lf) + 1;
+    const std::string_view rest(hash, static_cast<std::size_t>(end - hash));
+    if (rest.starts_with(header_mark) &&
+        trim_leading_white_space({line, static_cast<std::size_t>(hash - line)}).empty())
+      header = static_cast<std::size_t>(line - begin);
+    const char* const next_lf = find(hash, '\n');
+    if (next_lf == nullptr) break;
+    if (poll(static_cast<std::uint64_t>(next_lf + 1 - from))) return std::nullopt;
+    from = line = next_lf + 1;
   }
   return header;
 }
@@ -41,15 +62,15 @@ Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
 }
 
 Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path) {
-  LineCursor lines(text.substr(header_offset(text)));
+  const auto offset = header_offset(text);
+  if (!offset) return interrupted();
+  LineCursor lines(text.substr(*offset));
   std::string_view header;
   if (!lines.next(header)) return value_error(no_header(path));
-  const std::vector<std::string> names = split_fields(clean_line(header));
-  if (names.empty()) return value_error(no_header(path));
-
-  ColumnCollector collector(names, lines.rest());
-  collector.add_rows(lines.rest(), HashMarks::remove);
-  return std::move(collector).finish();
+  const std::string names = clean_line(header);
+  auto table = read_columns(names, lines.rest(), HashMarks::remove);
+  if (table && table->empty()) return value_error(no_header(path));
+  return table;
 }
 
 } // namespace vexa::readers

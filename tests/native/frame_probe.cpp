@@ -9,6 +9,7 @@
 
 #include "analysis/msd_fit.hpp"
 #include "binding/function.hpp"
+#include "binding/signals.hpp"
 #include "common/number_format.hpp"
 
 namespace {
@@ -81,6 +82,7 @@ int add_function(PyObject* module, PyMethodDef& definition) {
 }
 
 int exec_probe(PyObject* module) {
+  vexa::binding::install_signal_check();
   auto& definitions = MethodDefinitions<probe_table>::instance();
   for (std::size_t i = 0; i < MethodDefinitions<probe_table>::size; ++i)
     if (add_function(module, definitions[i]) != 0) return -1;
