@@ -282,6 +282,8 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
     if show_progress:
         from tqdm import tqdm  # type: ignore[import-untyped]
 
+        # No monitor thread: it would outlive the bar in a caller's process.
+        tqdm.monitor_interval = 0
         with tqdm(total=len(args.runs), file=err, unit="run") as bar:
             reports = analysis.analyze_runs(args.runs, options, args.jobs,
                                             lambda path: bar.update())
