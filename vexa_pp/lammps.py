@@ -115,19 +115,18 @@ def msd_columns(names: list[str], log: RunLog) -> dict[str, str]:
     """File column -> the name it is reported under, for the total MSD of every
     msd compute (element 4 of its vector): the compute's group when the deck
     says which it is, else the compute's name."""
-    found: dict[str, str] = {}
+    found: dict[str, tuple[str, str]] = {}  # column -> (compute, group or compute)
     for name in names:
         match = _COLUMN.match(name)
         if not match or match.group(2) != "4":
             continue
         compute = match.group(1)
         if compute in log.compute_groups or (not log.compute_groups and "msd" in compute.lower()):
-            found[name] = log.compute_groups.get(compute, compute)
-    labels = list(found.values())
-    for name, label in found.items():
-        if labels.count(label) > 1:  # two computes on one group
-            found[name] = _COLUMN.match(name).group(1)  # type: ignore[union-attr]
-    return found
+            found[name] = (compute, log.compute_groups.get(compute, compute))
+    labels = [label for _, label in found.values()]
+    # Two computes on one group keep their own names.
+    return {name: label if labels.count(label) == 1 else compute
+            for name, (compute, label) in found.items()}
 
 
 def is_msd_file(path: Path, log: RunLog) -> bool:
