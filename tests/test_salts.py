@@ -8,8 +8,9 @@ import pytest
 import vexa_pp
 from vexa_pp import salts
 
-POINTS = [row for row in csv.DictReader(
-    line for line in (Path(__file__).parent / "handbook_points.csv").open() if line[0] != "#")]
+POINTS = list(csv.DictReader(
+    line for line in (Path(__file__).parent / "handbook_points.csv").read_text().splitlines()
+    if line[0] != "#"))
 SI = {"g/cm3": 1000.0, "mPa s": 1e-3, "S/cm": 100.0}
 # Density within 0.1 % (KOH 0.5 %), viscosity within 5 %; the correlation
 # values carry four decimals.
