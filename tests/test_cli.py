@@ -231,6 +231,15 @@ def test_warnings_and_notes(tmp_path, old, new, args, expect):
     assert any(expect in text for text in report["warnings"] + report["notes"])
 
 
+def test_charges_from_the_command_line(tmp_path):
+    run = write_run(tmp_path / "run", ions=("K", "Xx"))
+    report = cli_json("analyze", run, "--ion-group", "K", "--ion-group", "Xx",
+                      "--charge", "Xx=-1", "K=+2")["runs"][0]
+    scale = E * E / (27000e-30 * K * 300.0)
+    assert report["conductivity"]["value"] == pytest.approx(
+        scale * (7 * 2 ** 2 * 2e-9 + 8 * 5e-9), rel=1e-6)
+
+
 @pytest.mark.parametrize("options, settings", [
     (["--margin", "0.2", "--min-window", "5", "--max-window", "40"],
      dict(margin=0.2, min_window=5, max_window=40)),

@@ -107,7 +107,7 @@ class MsdFit:
     fit: list[float] = field(repr=False)
     group: str | None = None  # the atoms this MSD is of, when known
     fit_error: float = math.nan  # m^2/s: the regression's standard error of D
-    window_spread: float = math.nan  # m^2/s: sample std of D over the other windows
+    window_spread: float = math.nan  # m^2/s: sample std of D over the acceptable windows
     windows: int = 0  # acceptable windows
     spread_from: str = ""  # "windows", or "halves" (two half-window fits)
     finite_size: float = math.nan  # m^2/s: D corrected for the box size
@@ -457,9 +457,9 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
     """Fit one MSD column; `slope` is NaN when no window qualifies.
 
     Besides the regression's own standard error, which the correlation of
-    neighbouring MSD points makes too small, D is fitted over every other
-    window the search accepts: their spread shows how much the result owes
-    to the choice of window. With fewer than three such windows the two
+    neighbouring MSD points makes too small, D is fitted over every window
+    the search accepts: their spread shows how much the result owes to the
+    choice of window. With fewer than three such windows the two
     halves of the chosen one are fitted instead."""
     slope, fit_time, fit = diff_calculator(
         time, msd, settings.margin, settings.min_window, settings.max_window,

@@ -170,9 +170,9 @@ def build_parser() -> argparse.ArgumentParser:
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
                         help="an ion group whose molality is wanted; repeat for several "
                              "(default: the groups named like ions, such as Na, K, Cl, OH)")
-    groups.add_argument("--charge", action="append", default=[], metavar="GROUP=Z",
-                        help="charge of an ion group, as Na=+1; repeat for several (the "
-                             f"common ions are known: {', '.join(physics.ION_CHARGES)})")
+    groups.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
+                        help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are "
+                             f"known: {', '.join(physics.ION_CHARGES)})")
     physical = analyze.add_argument_group("corrections and conductivity")
     physical.add_argument("--salt", metavar="NAME",
                           help="the salt whose experimental models (Laliberte viscosity and "
