@@ -1,8 +1,12 @@
-"""The vexa-pp command line, run as a user runs it (a subprocess of the
-installed console script), its numbers checked against direct calls."""
+"""The vexa-pp command line, run in-process through main(argv, out, err) (the
+console script and `python -m` once each as subprocesses), its numbers
+checked against direct calls of the functions and hand-evaluated formulas."""
 
+import dataclasses
+import io
 import json
 import math
+import statistics
 import subprocess
 import sys
 from pathlib import Path
@@ -11,139 +15,229 @@ import pytest
 
 import vexa_pp
 from vexa_pp import salts
+from vexa_pp.cli import main
 
-SCRIPT = Path(sys.executable).parent / "vexa-pp"
 SAMPLE = Path(vexa_pp.__file__).parent / "samples" / "lammps-run"
 DEFAULTS = dict(margin=0.1, min_window=10, max_window=100, max_error=0.1, min_displacement=1e-10)
-NACL = (58.443, -0.00433, 0.06471, 1.0166, 0.014624, 3315.6)
-NACL_VISCOSITY = (16.222, 1.3229, 1.4849, 0.0074691, 30.78, 2.0583)
+E, K = 1.602176634e-19, 1.380649e-23  # C, J/K
 
 
-def cli(*args, cwd=None, python_module=False):
-    command = [sys.executable, "-m", "vexa_pp"] if python_module else [str(SCRIPT)]
-    return subprocess.run(command + [str(a) for a in args], capture_output=True, text=True,
-                          cwd=cwd, timeout=120)
+def cli(*args):
+    out, err = io.StringIO(), io.StringIO()
+    code = main([str(a) for a in args], out, err)
+    return code, out.getvalue(), err.getvalue()
 
 
 def cli_json(*args, expect=0):
-    done = cli(*args, "--json")
-    assert done.returncode == expect, done.stderr
-    return json.loads(done.stdout)
+    code, out, err = cli(*args, "--json")
+    assert code == expect, err
+    return json.loads(out)
+
+
+def sample_msd():
+    """msd.lammps in SI: steps of the deck's 2 fs, Å^2 as 1e-20 m^2."""
+    raw = vexa_pp.parse_thermoprop(str(SAMPLE / "msd.lammps"))
+    time = [(s - raw["TimeStep"][0]) * 2e-15 for s in raw["TimeStep"]]
+    return time, {g: [v * 1e-20 for v in raw[f"c_msd{g}[4]"]] for g in ("OW", "Na", "Cl")}
 
 
 def fit_directly(time, msd, dimensions=3, **settings):
-    params = {**DEFAULTS, **settings}
-    slope, t_fit, _ = vexa_pp.diff_calculator(time, msd, params["margin"], params["min_window"],
-                                              params["max_window"], params["max_error"],
-                                              params["min_displacement"])
+    p = {**DEFAULTS, **settings}
+    slope, t_fit, _ = vexa_pp.diff_calculator(time, msd, p["margin"], p["min_window"],
+                                              p["max_window"], p["max_error"],
+                                              p["min_displacement"])
     return slope, slope / (2 * dimensions), t_fit
 
 
-def write_run(directory, d_a=2.0e-9, d_b=1.0e-9, ions=("K", "OH"), waters=500):
-    """A small run directory in the layouts LAMMPS and the transport tools write."""
+def write_run(directory, d=(2e-9, 5e-9), ions=("K", "OH"), counts=(7, 8), waters=500):
+    """A run in metal units (0.002 ps steps) as LAMMPS leaves it, with MSDs
+    growing as 6 D t."""
     directory.mkdir(parents=True, exist_ok=True)
-    rows = ["# Self-diffusion (m^2) against time (s)", "#Time MSD_A MSD_B"]
-    rows += [f"{k * 1e-13:.8e} {6 * d_a * k * 1e-13:.8e} {6 * d_b * k * 1e-13:.8e}"
+    log = ["units metal", "Created orthogonal box = (0 0 0) to (30 30 30)",
+           "group OW type 1", f"{waters} atoms in group OW", "timestep 0.002"]
+    for number, (ion, count) in enumerate(zip(ions, counts), 3):
+        log += [f"group {ion} type {number}", f"{count} atoms in group {ion}",
+                f"compute msd{ion} {ion} msd"]
+    names = " ".join(f"c_msd{ion}[4]" for ion in ions)
+    log += [f"fix msd all ave/time 10 1 10 {names} file msd.lammps", "run 2000"]
+    (directory / "log.lammps").write_text("\n".join(log) + "\n")
+    rows = ["# Time-averaged data for fix msd", f"# TimeStep {names}"]
+    rows += [f"{10 * k} " + " ".join(f"{6 * dk * 10 * k * 2e-15 * 1e20:.10e}" for dk in d)
              for k in range(201)]
-    (directory / "diffself.dat").write_text("\n".join(rows) + "\n")
+    (directory / "msd.lammps").write_text("\n".join(rows) + "\n")
     thermo = ["# Time-averaged data for fix thermo", "# TimeStep v_Temp v_Press"]
     thermo += [f"{100 * k} {300 + (-1) ** k} {k}" for k in range(1, 11)]
     (directory / "npt_prod.dat").write_text("\n".join(thermo) + "\n")
-    for name, value in (("volume", 27000.5), ("density", 1.0321)):
-        (directory / f"{name}.dat").write_text(
-            f"# Time-averaged data for fix {name}\n# TimeStep v_{name}\n100 {value}\n200 1\n")
+    for name, value in (("volume", 27000.0), ("density", 1.032)):
+        (directory / f"{name}.dat").write_text(f"# fix {name}\n# TimeStep v_{name}\n"
+                                               f"100 {value * 1.0001}\n200 {value * 0.9999}\n")
     angle = ["# Histogrammed data for fix angle", "# TimeStep Number-of-bins ...",
              "# Bin Coord Count Count/Total", "1000 6 10 0 100 110"]
-    counts = [0, 1, 2, 6, 1, 0]
-    angle += [f"{i + 1} {100 + 2 * i} {c} {c / 10}" for i, c in enumerate(counts)]
+    angle += [f"{i + 1} {100 + 2 * i} {c} {c / 10}" for i, c in enumerate([0, 1, 2, 6, 1, 0])]
     (directory / "npt_prod_angle.dat").write_text("\n".join(angle) + "\n")
-    log = ["units real", "group OW type 1", f"{waters} atoms in group OW"]
-    for number, ion in enumerate(ions, 3):
-        log += [f"group {ion} type {number}", f"{4 + number} atoms in group {ion}"]
-    (directory / "log.lammps").write_text("\n".join(log) + "\n")
     return directory
 
 
 # ---- entry points and help ---------------------------------------------------
 
-@pytest.mark.parametrize("python_module", [False, True], ids=["vexa-pp", "python -m"])
-def test_entry_points(python_module):
-    done = cli("--version", python_module=python_module)
+@pytest.mark.parametrize("command", [[str(Path(sys.executable).parent / "vexa-pp")],
+                                     [sys.executable, "-m", "vexa_pp"]], ids=["script", "-m"])
+def test_entry_points(command):
+    done = subprocess.run(command + ["--version"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and done.stdout.strip() == f"vexa-pp {vexa_pp.__version__}"
+    # Worker processes start from either entry point.
+    done = subprocess.run(command + ["analyze", SAMPLE, SAMPLE, "--jobs", "2", "--json"],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0 and len(json.loads(done.stdout)["runs"]) == 2
 
 
 @pytest.mark.parametrize("command, words", [
     ([], ["analyze", "props", "hop"]),
-    (["analyze"], ["RUN_DIR", "--margin", "--tolerance", "--min-displacement", "slope / (2 x",
-                   "m^2/s", "missing file is reported"]),
-    (["props"], ["--salt", "--molality", "--molarity", "--temperature", "Laliberte",
-                 "J. Chem. Eng. Data", "Gilliam"]),
+    (["analyze"], ["RUN_DIR", "--margin", "--min-displacement", "slope / (2 x", "--jobs",
+                   "--viscosity", "--charge", "Yeh-Hummer", "Nernst-Einstein", "compute msd"]),
+    (["props"], ["--salt", "--molarity", "Laliberte", "J. Chem. Eng. Data", "Gilliam", "CaCl2"]),
     (["hop"], ["--experimental-conductivity", "--hop-distance", "D_hop"]),
 ])
 def test_help_explains_each_command(command, words):
-    done = cli(*command, "--help")
-    assert done.returncode == 0
-    for word in words:
-        assert word in done.stdout
+    code, out, _ = cli(*command, "--help")
+    assert code == 0 and all(word in out for word in words)
 
 
 # ---- analyze -----------------------------------------------------------------
 
-def test_analyze_sample_run_agrees_with_the_functions():
-    document = cli_json("analyze", SAMPLE)
-    (run,) = document["runs"]
-    assert run["missing"] == [] and run["problems"] == []
-    table = vexa_pp.parse_vexa_file(str(SAMPLE / "diffself.dat"))
-    assert [f["column"] for f in run["msd_fits"]] == ["MSD_OW", "MSD_Na", "MSD_Cl"]
+def test_sample_run_agrees_with_the_functions():
+    (run,) = cli_json("analyze", SAMPLE)["runs"]
+    assert run["missing"] == run["problems"] == [] and run["timestep"] == 2e-15
+    time, msd = sample_msd()
+    assert [(f["table"], f["column"]) for f in run["msd_fits"]] == [
+        ("msd.lammps", g) for g in ("OW", "Na", "Cl")]
     for fit in run["msd_fits"]:
-        slope, d, t_fit = fit_directly(table["Time"], table[fit["column"]])
-        assert fit["slope"] == slope and fit["diffusion_coefficient"] == d
-        window = fit["window"]
-        assert (window["start_time"], window["end_time"]) == (t_fit[0], t_fit[-1])
-        assert window["points"] == len(t_fit)
-        assert table["Time"][window["first_row"]] == t_fit[0]
-        assert abs(window["loglog_slope"] - 1) < DEFAULTS["max_error"]
+        slope, d, t_fit = fit_directly(time, msd[fit["column"]])
+        assert fit["slope"] == pytest.approx(slope, rel=1e-12)
+        assert fit["window"]["points"] == len(t_fit) and fit["window"]["start_time"] == t_fit[0]
+        assert abs(fit["window"]["loglog_slope"] - 1) < DEFAULTS["max_error"]
+        assert fit["standard_error"] == pytest.approx(math.hypot(fit["fit_error"],
+                                                                 fit["window_spread"]))
+        assert 0 < fit["fit_error"] < fit["standard_error"] < 0.5 * fit["diffusion_coefficient"]
     # SPC/E water self-diffuses at about 2.5e-9 m^2/s.
     assert 1.5e-9 < run["msd_fits"][0]["diffusion_coefficient"] < 4e-9
 
     thermo = vexa_pp.parse_thermoprop(str(SAMPLE / "nvt_prod.dat"))
-    assert list(run["thermo"]["nvt_prod.dat"]) == ["v_Temp", "v_Press", "v_PotEng", "v_TotEng"]
     for column, stats in run["thermo"]["nvt_prod.dat"].items():
-        assert (stats["mean"], stats["std"], stats["count"]) == vexa_pp.repacking_results(
-            thermo[column])
-    assert run["volume"] == {"value": vexa_pp.parse_volume_density(str(SAMPLE / "volume.dat")),
-                             "unit": "Å^3"}
-    assert run["density"]["value"] == vexa_pp.parse_volume_density(str(SAMPLE / "density.dat"))
-    assert run["density"]["unit"] == "g/cm^3"
+        assert stats["mean"] == pytest.approx(statistics.fmean(thermo[column]), rel=1e-12)
+        assert stats["std"] == pytest.approx(statistics.stdev(thermo[column]), rel=1e-12)
+    for name, unit in (("volume", "Å^3"), ("density", "g/cm^3")):
+        rows = vexa_pp.parse_thermoprop(str(SAMPLE / f"{name}.dat"))
+        values = list(rows.values())[1]
+        assert run[name]["value"] == vexa_pp.parse_volume_density(str(SAMPLE / f"{name}.dat"))
+        assert (run[name]["mean"], run[name]["rows"], run[name]["unit"]) == (
+            pytest.approx(statistics.fmean(values)), len(values), unit)
 
     log = str(SAMPLE / "log.lammps")
     assert run["groups"] == {name: vexa_pp.read_group_count(log, name) for name in
                              ("solvent", "salt", "water", "OW", "HW", "Na", "Cl", "NaCl")}
-    waters = run["groups"]["OW"]
-    assert run["molality"]["ions"] == {"Na": 4 / (waters * 18.015 / 1000),
-                                       "Cl": 4 / (waters * 18.015 / 1000)}
+    molality = 4 / (run["groups"]["OW"] * 18.015 / 1000)
+    assert run["molality"]["ions"] == {"Na": molality, "Cl": molality}
+    assert (run["molality"]["salt"], run["molality"]["salt_molality"]) == ("NaCl", molality)
 
+    # Five histograms of 20 bins; the statistics line of each later block is
+    # read as a row, so block b starts at row 20 + 21 (b - 1) + 1.
     angles = vexa_pp.parse_bond_angle(str(SAMPLE / "nvt_prod_angle.dat"))
-    index = vexa_pp.local_maximum_finder(angles["Count/Total"], 0, 2)
-    (peak,) = run["angle_peaks"]
-    assert peak["found"] and peak["index"] == index
-    assert peak["angle"] == angles["Coord"][index] == pytest.approx(109.47, abs=0.01)
+    blocks = [angles["Count/Total"][:20]] + [angles["Count/Total"][s + 1:s + 21]
+                                              for s in range(20, 104, 21)]
+    peaks = run["angle_peaks"]
+    assert [p["step"] for p in peaks] == [None, 2000, 4000, 6000, 8000, 10000]
+    average = [statistics.fmean(b) for b in zip(*blocks)]
+    for peak, values in zip(peaks, [average] + blocks):
+        assert peak["found"] and peak["index"] == vexa_pp.local_maximum_finder(values, 0, 2)
+        assert peak["angle"] == pytest.approx(109.47, abs=0.01)
 
 
-def test_analyze_text_tables():
-    done = cli("analyze", SAMPLE)
-    assert done.returncode == 0 and done.stderr == ""
-    table = vexa_pp.parse_vexa_file(str(SAMPLE / "diffself.dat"))
-    slope, d, _ = fit_directly(table["Time"], table["MSD_OW"])
-    lines = done.stdout.splitlines()
-    (row,) = [line for line in lines if line.split()[:1] == ["MSD_OW"]]
-    assert row.split()[1:3] == [f"{slope:.4e}", f"{d:.4e}"]
-    assert "D = slope / 6" in done.stdout and "m^2/s" in done.stdout
-    for text in ("v_Temp", "volume 10218.3 Å^3", "density 1.01874 g/cm^3", "OW",
-                 "peak at 109.469 degrees"):
-        assert text in done.stdout
-    (na,) = [line for line in lines if line.split()[:1] == ["Na"] and "." in line]
-    assert na.split()[1] == f"{4 / (335 * 0.018015):.4f}"
+def test_sample_run_text_and_corrections():
+    code, out, err = cli("analyze", SAMPLE)
+    assert code == 0 and err == ""
+    (run,) = cli_json("analyze", SAMPLE)["runs"]
+    fit = run["msd_fits"][0]
+    assert ["OW", f"{fit['diffusion_coefficient']:.4e}", "±", f"{fit['standard_error']:.2e}"] \
+        in [line.split()[:4] for line in out.splitlines()]
+    corrections, conductivity = run["corrections"], run["conductivity"]
+    # Yeh-Hummer with the NaCl model's viscosity at the run's molality and temperature.
+    (eta,) = vexa_pp.laliberte_viscosity([corrections["temperature"]],
+                                         [run["molality"]["salt_molality"]], 58.443,
+                                         *salts.find_salt("NaCl").viscosity)
+    length = (run["volume"]["mean"] * 1e-30) ** (1 / 3)
+    shift = 2.837297 * K * corrections["temperature"] / (6 * math.pi * eta * length)
+    assert corrections["shift"] == pytest.approx(shift, rel=1e-12)
+    assert fit["finite_size_corrected"] == pytest.approx(fit["diffusion_coefficient"] + shift)
+    d = {f["column"]: f["diffusion_coefficient"] for f in run["msd_fits"]}
+    sigma = E * E / (length ** 3 * K * corrections["temperature"]) * 4 * (d["Na"] + d["Cl"])
+    assert conductivity["value"] == pytest.approx(sigma, rel=1e-9)
+    check = run["density_check"]
+    assert check["percent"] == pytest.approx((run["density"]["mean"] * 1000 / check["model"] - 1)
+                                             * 100)
+    for text in ("D∞ m^2/s", "Yeh-Hummer", f"sigma = {sigma:.4g}", "Density check",
+                 f"{check['percent']:+.2f} %", "windows disagree", "peak at 109.469"):
+        assert text in out
+
+
+def test_run_as_lammps_writes_it(tmp_path):
+    """D from a metal-units msd file, its finite-size and Nernst-Einstein
+    results, the KOH model's conductivity and the hopping time, by hand."""
+    run = write_run(tmp_path / "run")
+    document = cli_json("analyze", run, "--viscosity", "1e-3", "--hop-distance", "2.5")
+    (report,) = document["runs"]
+    assert report["problems"] == report["missing"] == []
+    fits = {f["column"]: f for f in report["msd_fits"]}
+    assert {g: f["diffusion_coefficient"] for g, f in fits.items()} == pytest.approx(
+        {"K": 2e-9, "OH": 5e-9}, rel=1e-6)
+    assert all(f["standard_error"] < 1e-6 * f["diffusion_coefficient"] for f in fits.values())
+    temperature, volume, length = 300.0, 27000e-30, 30e-10
+    shift = 2.837297 * K * temperature / (6 * math.pi * 1e-3 * length)
+    corrections = report["corrections"]
+    assert (corrections["temperature"], corrections["volume"], corrections["box_length"]) == (
+        pytest.approx(temperature), pytest.approx(volume), pytest.approx(length))
+    assert fits["K"]["finite_size_corrected"] == pytest.approx(2e-9 + shift, rel=1e-6)
+    g = report["conductivity"]
+    scale = E * E / (volume * K * temperature)
+    assert g["value"] == pytest.approx(scale * (7 * 2e-9 + 8 * 5e-9), rel=1e-6)
+    assert g["corrected"] == pytest.approx(scale * (7 * (2e-9 + shift) + 8 * (5e-9 + shift)),
+                                           rel=1e-6)
+    koh = salts.find_salt("KOH")
+    (expected,) = vexa_pp.koh_gilliam_eval([corrections["temperature"]],
+                                           [7 / (500 * 18.015e-3)], koh.molecular_weight,
+                                           *koh.density)
+    assert g["experimental"] == pytest.approx(expected, rel=1e-12)
+    hop = report["proton_hopping"]
+    tau = (2.5e-10 ** 2 * E * E * 8) / (6 * K * temperature * volume
+                                         * (g["experimental"] - g["corrected"]))
+    assert (hop["group"], hop["carriers"]) == ("OH", 8)
+    assert hop["tau"] == pytest.approx(tau, rel=1e-6)
+    assert hop["d_hop"] == pytest.approx(2.5e-10 ** 2 / (6 * tau), rel=1e-6)
+    assert report["density_check"]["run"] == pytest.approx(1032.0)
+    assert report["angle_peaks"] == [{"file": "npt_prod_angle.dat", "column": "Count/Total",
+                                      "blocks": 1, "step": None, "found": True, "index": 3,
+                                      "angle": 106.0, "value": 0.6}]
+
+
+@pytest.mark.parametrize("old, new, args, expect", [
+    ("(30 30 30)", "(30 30 40)", [], "box: the finite-size correction takes L = V^(1/3)"),
+    ("units metal", "units si", [], "check the units"),  # Å^2 and ps read as m^2 and s
+    ("", "", ["--ion-group", "Xx"], "charge of group 'Xx' unknown (--charge Xx=+1)"),
+])
+def test_warnings_and_notes(tmp_path, old, new, args, expect):
+    run = write_run(tmp_path / "run", ions=("K", "Xx"))
+    (run / "log.lammps").write_text((run / "log.lammps").read_text().replace(old, new))
+    report = cli_json("analyze", run, *args)["runs"][0]
+    assert any(expect in text for text in report["warnings"] + report["notes"])
+
+
+def test_charges_from_the_command_line(tmp_path):
+    run = write_run(tmp_path / "run", ions=("K", "Xx"))
+    report = cli_json("analyze", run, "--ion-group", "K", "--ion-group", "Xx",
+                      "--charge", "Xx=-1", "K=+2")["runs"][0]
+    scale = E * E / (27000e-30 * K * 300.0)
+    assert report["conductivity"]["value"] == pytest.approx(
+        scale * (7 * 2 ** 2 * 2e-9 + 8 * 5e-9), rel=1e-6)
 
 
 @pytest.mark.parametrize("options, settings", [
@@ -154,32 +248,16 @@ def test_analyze_text_tables():
     (["--tolerance", "0"], dict(max_error=0.0)),  # nothing qualifies
     (["--margin", "nan"], dict(margin=math.nan)),  # nor here; JSON has no NaN
 ])
-def test_analyze_fit_options(options, settings):
+def test_fit_options(options, settings):
     document = cli_json("analyze", SAMPLE, *options)
-    table = vexa_pp.parse_vexa_file(str(SAMPLE / "diffself.dat"))
+    time, msd = sample_msd()
     for fit in document["runs"][0]["msd_fits"]:
-        slope, d, t_fit = fit_directly(table["Time"], table[fit["column"]], **settings)
+        slope, d, t_fit = fit_directly(time, msd[fit["column"]], **settings)
         if math.isnan(slope):
             assert fit["slope"] is None and fit["window"] is None
         else:
-            assert (fit["slope"], fit["diffusion_coefficient"]) == (slope, d)
+            assert (fit["slope"], fit["diffusion_coefficient"]) == pytest.approx((slope, d))
             assert fit["window"]["points"] == len(t_fit)
-
-
-def test_fresh_run_directory(tmp_path):
-    run = write_run(tmp_path / "run-1")
-    document = cli_json("analyze", run)
-    report = document["runs"][0]
-    assert report["missing"] == [] and report["problems"] == []
-    found = {f["column"]: f["diffusion_coefficient"] for f in report["msd_fits"]}
-    assert found == pytest.approx({"MSD_A": 2.0e-9, "MSD_B": 1.0e-9}, rel=1e-6)
-    assert report["thermo"]["npt_prod.dat"]["v_Temp"] == {"mean": 300.0, "std": 1.0, "count": 10}
-    assert report["volume"]["value"] == 27000.5 and report["density"]["value"] == 1.0321
-    assert report["groups"] == {"OW": 500, "K": 7, "OH": 8}
-    kilograms = 500 * 18.015 / 1000
-    assert report["molality"]["ions"] == {"K": 7 / kilograms, "OH": 8 / kilograms}
-    assert report["angle_peaks"][0] == {"file": "npt_prod_angle.dat", "column": "Count/Total",
-                                        "found": True, "index": 3, "angle": 106.0, "value": 0.6}
 
 
 def test_groups_and_solvent_options(tmp_path):
@@ -187,81 +265,86 @@ def test_groups_and_solvent_options(tmp_path):
     report = cli_json("analyze", run, "--ion-group", "Xx", "--solvent-molar-mass", "20")["runs"][0]
     assert report["molality"]["ions"] == {"Xx": 8 / (250 * 20 / 1000)}
     report = cli_json("analyze", run, "--solvent-group", "Li")["runs"][0]
-    assert report["molality"]["solvent_group"] == "Li"
     assert report["molality"]["ions"] == {"Li": 7 / (7 * 18.015 / 1000)}
-
-
-def test_group_named_like_the_start_of_another(tmp_path):
-    run = write_run(tmp_path / "run")
     with (run / "log.lammps").open("a") as log:
         log.write("group O type 1 2\n1500 atoms in group O\n")
-    assert vexa_pp.read_group_count(str(run / "log.lammps"), "O") == 500  # "group OW" comes first
+    assert vexa_pp.read_group_count(str(run / "log.lammps"), "O") == 250  # "group OW" first
     report = cli_json("analyze", run)["runs"][0]
     assert report["groups"]["O"] == 1500
     assert any("'O' has 1500 atoms" in note for note in report["notes"])
 
 
-def test_several_runs_summary(tmp_path):
-    runs = [write_run(tmp_path / "a", d_a=2.0e-9), write_run(tmp_path / "b", d_a=3.0e-9)]
+def test_several_runs(tmp_path):
+    runs = [write_run(tmp_path / "a", d=(2e-9, 5e-9)), write_run(tmp_path / "b", d=(3e-9, 5e-9)),
+            write_run(tmp_path / "c", d=(7e-9, 5e-9))]
     # A run whose MSD grows as t^2 never looks diffusive: its fit fails.
-    ballistic = write_run(tmp_path / "c")
-    rows = ["#Time MSD_A"] + [f"{k * 1e-13:.8e} {(k * 1e-13) ** 2 * 1e6:.8e}" for k in range(201)]
-    (ballistic / "diffself.dat").write_text("\n".join(rows) + "\n")
-    document = cli_json("analyze", *runs, ballistic, SAMPLE)
-    per_run = [{f["column"]: f["diffusion_coefficient"] for f in r["msd_fits"]}
-               for r in document["runs"]]
-    assert per_run[2] == {"MSD_A": None}
-    summary = {s["column"]: s for s in document["summary"]}
-    assert list(summary) == ["MSD_A", "MSD_B", "MSD_OW", "MSD_Na", "MSD_Cl"]
-    values = [r.get("MSD_A") for r in per_run]
-    mean, std, count = vexa_pp.repacking_results([math.nan if v is None else v for v in values])
-    assert (summary["MSD_A"]["mean"], summary["MSD_A"]["std"]) == (mean, std)
-    assert summary["MSD_A"]["count"] == count == 2 and summary["MSD_A"]["runs"] == 4
-    assert summary["MSD_OW"]["count"] == 1 and summary["MSD_OW"]["std"] == 0.0
+    rows = (runs[2] / "msd.lammps").read_text().splitlines()
+    rows[2:] = [f"{10 * k} {(k * 0.2) ** 2} 1e-3" for k in range(201)]
+    (runs[2] / "msd.lammps").write_text("\n".join(rows) + "\n")
+    serial = cli_json("analyze", *runs, SAMPLE, "--jobs", "1")
+    assert cli_json("analyze", *runs, SAMPLE, "--jobs", "3") == serial
+    summary = {s["column"]: s for s in serial["summary"]}
+    assert list(summary) == ["K", "OH", "OW", "Na", "Cl"]
+    assert (summary["K"]["mean"], summary["K"]["std"], summary["K"]["standard_error"]) == (
+        pytest.approx(2.5e-9), pytest.approx(statistics.stdev([2e-9, 3e-9]), rel=1e-6),
+        pytest.approx(statistics.stdev([2e-9, 3e-9]) / math.sqrt(2), rel=1e-6))
+    assert (summary["K"]["count"], summary["K"]["runs"]) == (2, 4)
+    assert summary["OW"]["count"] == 1 and summary["OW"]["std"] is None  # never 0
 
-    done = cli("analyze", *runs, "--progress")
-    assert done.returncode == 0
-    assert "2/2 runs" in done.stderr and "over 2 runs" in done.stdout
+    code, out, err = cli("analyze", *runs[:2], "--progress")
+    assert code == 0 and "2/2" in err and "over 2 runs" in out and "sample std" in out
 
 
 def test_missing_files_are_skipped(tmp_path):
     run = tmp_path / "only-msd"
     run.mkdir()
-    (run / "diffself.dat").write_text((SAMPLE / "diffself.dat").read_text())
-    done = cli("analyze", run)
-    assert done.returncode == 0
-    for name in ("volume.dat", "density.dat", "log.lammps", "*_prod.dat", "*angle*.dat"):
+    for name in ("msd.lammps", "log.lammps"):
+        (run / name).write_text((SAMPLE / name).read_text())
+    code, out, _ = cli("analyze", run)
+    assert code == 0 and "OW  " in out
+    for name in ("volume.dat", "density.dat", "*_prod.dat", "*angle*.dat"):
         assert any(line.startswith("  missing, skipped:") and name in line
-                   for line in done.stdout.splitlines())
-    assert "MSD_OW" in done.stdout
+                   for line in out.splitlines())
+
+
+HEADER_7 = "#Time MSD_A MSD_B MSD_C MSD_D MSD_E MSD_F\n" + "1 2 3 4 5 6\n" * 30
+DROPPED = "#Time MSD_A\n" + "".join(f"{k}e-12 {k}e-20\n" for k in range(1, 40)) + "1\nx 2\n"
 
 
 @pytest.mark.parametrize("name, content, reason", [
     ("diffself.dat", b"#Time MSD\n\xff\xfe 1\n", "stream did not contain valid UTF-8"),
+    ("diffself.dat", HEADER_7.encode(), "header has 7 names, rows have 6 fields"),
     ("volume.dat", b"# title\n# names\n", "No numeric data found in"),
     ("npt_prod.dat", b"# only a title\n", "file too short"),
     ("npt_prod_angle.dat", b"# a\n# b\n# c\n", "file too short"),
+    ("log.lammps", b"units lj\ncompute msdK K msd\n", "unit style 'lj' has no SI conversion"),
 ])
 def test_bad_file_is_named_with_its_reason(tmp_path, name, content, reason):
     run = write_run(tmp_path / "run")
     (run / name).write_bytes(content)
     document = cli_json("analyze", run, expect=1)
-    (problem,) = document["runs"][0]["problems"]
-    assert name in problem and reason in problem
-    assert problem in cli("analyze", run, "--json").stderr
-    assert document["runs"][0]["groups"]  # the rest is still analysed
-    text = cli("analyze", run)
-    assert text.returncode == 1 and f"error: {problem}" in text.stdout
+    problems = document["runs"][0]["problems"]
+    (problem,) = [p for p in problems if reason in p]
+    assert name in problem or (name == "log.lammps" and "msd.lammps" in problem)
+    code, out, err = cli("analyze", run)
+    assert code == 1 and f"error: {problem}" in out
 
 
-def test_missing_run_directory(tmp_path):
-    missing = tmp_path / "no-such-run"
-    done = cli("analyze", missing, SAMPLE)
-    assert done.returncode == 1
-    assert f"error: {missing}: no such directory" in done.stdout
-    assert "Run " + str(SAMPLE) in done.stdout and "MSD_OW" in done.stdout
-    document = cli_json("analyze", missing, expect=1)
-    assert document["runs"] == [{"run": str(missing), "error": f"{missing}: no such directory"}]
+def test_dropped_rows_are_counted(tmp_path):
+    run = tmp_path / "run"
+    run.mkdir()
+    (run / "diffself.dat").write_text(DROPPED)
+    report = cli_json("analyze", run)["runs"][0]
+    assert "diffself.dat: 2 of 41 rows dropped" in " ".join(report["notes"])
+
+
+@pytest.mark.parametrize("make", [lambda p: None, lambda p: p.mkdir()], ids=["missing", "empty"])
+def test_missing_or_empty_run_directory(tmp_path, make):
+    run = tmp_path / "run"
+    make(run)
+    code, out, _ = cli("analyze", run, SAMPLE)
+    assert code == 1 and f"error: {run}: no" in out and "Run " + str(SAMPLE) in out
+    assert cli_json("analyze", run, expect=1)["runs"][0]["error"].startswith(f"{run}: no")
 
 
 @pytest.mark.parametrize("args, message", [
@@ -269,80 +352,55 @@ def test_missing_run_directory(tmp_path):
     (["analyze", ".", "--min-window", "50", "--max-window", "50"], "--min-window must be smaller"),
     (["analyze", ".", "--min-window", "-1"], "must not be negative"),
     (["analyze", ".", "--peak-neighbors", "0"], "must be at least 1"),
+    (["analyze", ".", "--charge", "Na"], "give NAME=CHARGE"),
+    (["analyze", ".", "--viscosity", "0"], "must be positive"),
+    (["analyze", ".", "--salt", "LiBr"], "unknown salt 'LiBr'"),
     (["props", "--salt", "NaCl", "--molality", "1"], "--temperature"),
     (["props", "--salt", "NaCl", "--molality", "1", "--molarity", "1", "--temperature", "300"],
      "not allowed with argument"),
     (["props", "--salt", "LiBr", "--molality", "1", "--temperature", "300"],
-     "unknown salt 'LiBr' (known: KCl, KOH, NaCl)"),
+     "unknown salt 'LiBr' (known: CaCl2, KCl, KOH, LiCl, Na2SO4, NaCl)"),
+    (["props", "--salt", "NaCl", "--molality", "1", "--temperature", "25"],
+     "temperature 25 K is below 250 K: it looks like degrees Celsius; give kelvin (25 degC = "
+     "298.15 K)"),
+    (["props", "--salt", "NaCl", "--molality", "1", "-0.5", "--temperature", "300"],
+     "a molality cannot be negative (or NaN): -0.5"),
     (["hop", "--temperature", "300"], "the following arguments are required"),
 ])
 def test_usage_errors(args, message):
-    done = cli(*args)
-    assert done.returncode == 2 and message in done.stderr and done.stdout == ""
+    code, out, err = cli(*args)
+    assert code == 2 and message in err and out == ""
 
 
 # ---- props -------------------------------------------------------------------
 
-def model_states(salt, temperatures, concentrations, molarity):
-    mw, c = salt["mw"], salt["density"]
-    rows = []
-    for t in temperatures:
-        molalities = (vexa_pp.molarity_to_molality(concentrations, t, mw, *c, 1e-10, 200)
-                      if molarity else concentrations)
-        density, molarities = vexa_pp.laliberte_density([t] * len(molalities), molalities, mw, *c)
-        viscosity = vexa_pp.laliberte_viscosity([t] * len(molalities), molalities, mw,
-                                                *salt["viscosity"])
-        conductivity = (vexa_pp.koh_gilliam_eval([t] * len(molalities), molalities, mw, *c)
-                        if salt["symbol"] == "KOH" else [None] * len(molalities))
-        fraction = vexa_pp.molality_to_mass_fraction(molalities, mw)
-        rows += [dict(temperature=t, molality=b, molarity=m, mass_fraction=f, density=d,
-                      viscosity=v, conductivity=k)
-                 for b, m, f, d, v, k in zip(molalities, molarities, fraction, density,
-                                             viscosity, conductivity)]
-    return rows
-
-
-@pytest.mark.parametrize("name", ["NaCl", "kcl", "KOH"])
-@pytest.mark.parametrize("molarity", [False, True], ids=["molality", "molarity"])
-def test_props_agrees_with_the_models(name, molarity):
-    temperatures = [298.15, 360.0]
-    values = [0.0, 0.5, 2.0, 5.0]
-    option = "--molarity" if molarity else "--molality"
+@pytest.mark.parametrize("name", ["NaCl", "kcl", "KOH", "CaCl2"])
+@pytest.mark.parametrize("option", ["--molality", "--molarity"])
+def test_props_passes_its_arguments_to_the_models(name, option):
+    temperatures, values = [298.15, 330.0], [0.0, 0.5, 2.0]
     document = cli_json("props", "--salt", name, option, *values, "--temperature", *temperatures)
-    salt = {"symbol": document["salt"], "mw": document["molecular_weight"]}
-    entry = salts.find_salt(name)  # the parameters come from the bundled table
-    salt.update(density=entry.density, viscosity=entry.viscosity)
-    assert document["states"] == model_states(salt, temperatures, values, molarity)
-    assert document["sources"] and document["status"] in ("published", "provisional")
+    salt = salts.find_salt(name)
+    key = "molalities" if option == "--molality" else "molarities"
+    expected = salts.solution_states(salt, temperatures, **{key: values})
+    assert document["states"] == [dataclasses.asdict(s) for s in expected]
+    assert (document["salt"], document["status"]) == (salt.symbol, "published")
 
 
-def test_props_nacl_uses_the_published_parameters():
-    document = cli_json("props", "--salt", "NaCl", "--molality", "1", "--temperature", "298.15")
-    (state,) = document["states"]
-    density, molarity = vexa_pp.laliberte_density([298.15], [1.0], *NACL)
-    viscosity = vexa_pp.laliberte_viscosity([298.15], [1.0], NACL[0], *NACL_VISCOSITY)
-    assert (state["density"], state["molarity"], state["viscosity"]) == (
-        density[0], molarity[0], viscosity[0])
-    assert document["status"] == "published"
-    # 1 mol/kg NaCl(aq) at 25 degC: 1.036 g/cm^3 and 0.97 mPa s.
-    assert state["density"] == pytest.approx(1036.2, abs=0.5)
-    assert state["viscosity"] == pytest.approx(0.972e-3, rel=0.01)
-
-
-def test_props_text_table():
-    done = cli("props", "--salt", "KOH", "--molality", "1", "--temperature", "298.15")
-    assert done.returncode == 0
-    (conductivity,) = vexa_pp.koh_gilliam_eval(
-        [298.15], [1.0], 56.1056, *salts.find_salt("KOH").density)
-    assert "conductivity S/m" in done.stdout and f"{conductivity:.4g}" in done.stdout
-    assert "provisional" in done.stdout and "Gilliam" in done.stdout
+def test_props_text_and_range_warning():
+    code, out, err = cli("props", "--salt", "KOH", "--molality", "1", "--temperature", "330")
+    koh = salts.find_salt("KOH")
+    (conductivity,) = vexa_pp.koh_gilliam_eval([330.0], [1.0], koh.molecular_weight, *koh.density)
+    assert code == 0 and f"{conductivity:.4g}" in out and "Gilliam" in out
+    # KOH viscosity was fitted up to 40 degC.
+    assert err == ("vexa-pp props: warning: the KOH viscosity model is extrapolated at 330 K, "
+                   "1 mol/kg: temperature 330 K is outside 259.05 .. 313.15 K\n")
 
 
 def test_props_molarity_out_of_reach():
-    done = cli("props", "--salt", "NaCl", "--molarity", "1e-13", "--temperature", "298.15")
-    assert done.returncode == 1
-    assert done.stderr == ("vexa-pp props: error: molarity_to_molality: could not bracket root "
-                           "for molarity = 1.0000e-13 mol/L at temperature = 298.15 K\n")
+    code, _, err = cli("props", "--salt", "NaCl", "--molarity", "1e-13", "--temperature", "298.15")
+    assert code == 1
+    assert err == ("vexa-pp props: error: molarity_to_molality: could not bracket root "
+                   "for molarity = 1.0000e-13 mol/L at temperature = 298.15 K\n")
 
 
 # ---- hop ---------------------------------------------------------------------
@@ -353,13 +411,12 @@ def test_hop_agrees_with_the_functions(sigma_exp, sigma_md):
             "--temperature", 298.15, "--box-length", 21.7, "--particles", 8,
             "--hop-distance", 2.5]
     document = cli_json(*args)
-    tau = vexa_pp.tau_calculator(sigma_exp, sigma_md, 298.15, 21.7 * 1e-10, 8, 2.5 * 1e-10)
-    d_hop = vexa_pp.diffusion_adjustment(tau, 2.5 * 1e-10)
-    expected = [v if math.isfinite(v) else None for v in (tau, d_hop)]
-    assert [document["tau"], document["d_hop"]] == expected
-    text = cli(*args)
-    assert text.returncode == 0 and f"{tau:.6e} s" in text.stdout
-    assert ("warning" in text.stderr) == (sigma_exp <= sigma_md)
+    tau = vexa_pp.tau_calculator(sigma_exp, sigma_md, 298.15, 21.7e-10, 8, 2.5e-10)
+    d_hop = vexa_pp.diffusion_adjustment(tau, 2.5e-10)
+    assert [document["tau"], document["d_hop"]] == [v if math.isfinite(v) else None
+                                                    for v in (tau, d_hop)]
+    code, out, err = cli(*args)
+    assert code == 0 and f"{tau:.6e} s" in out and ("warning" in err) == (sigma_exp <= sigma_md)
 
 
 # ---- plots -------------------------------------------------------------------
@@ -373,17 +430,25 @@ def png_size(path):
 def test_plots(tmp_path):
     pytest.importorskip("matplotlib.figure")
     plots = tmp_path / "plots"
-    runs = [write_run(tmp_path / "a"), write_run(tmp_path / "b" / "a")]
+    # A column with no positive value is named in the legend, not drawn.
+    runs = [write_run(tmp_path / "a"), write_run(tmp_path / "b" / "a", d=(2e-9, 0.0))]
     document = cli_json("analyze", SAMPLE, *runs, "--plot", plots)
     assert [Path(p).name for p in document["plots"]] == [
-        "lammps-run_diffself_msd.png", "a_diffself_msd.png", "a-2_diffself_msd.png"]
-    for path in document["plots"]:
-        width, height = png_size(Path(path))
-        assert width > 400 and height > 300
+        "lammps-run_msd_msd.png", "a_msd_msd.png", "a-2_msd_msd.png"]
+    assert all(png_size(Path(p))[0] > 400 for p in document["plots"])
     document = cli_json("props", "--salt", "KOH", "--molality", "1", "2", "--temperature", "300",
                         "--plot", plots)
     assert document["plots"] == [str(plots / "KOH_properties.png")]
     assert png_size(plots / "KOH_properties.png")[0] > 400
+
+
+def test_failed_plot_keeps_the_report(tmp_path):
+    pytest.importorskip("matplotlib.figure")
+    blocked = tmp_path / "plots" / "run_msd_msd.png"
+    blocked.mkdir(parents=True)  # a directory where the PNG should go
+    code, out, err = cli("analyze", write_run(tmp_path / "run"), "--plot", tmp_path / "plots")
+    assert code == 1 and "Self-diffusion from msd.lammps" in out
+    assert f"error: plot {blocked}: IsADirectoryError" in err
 
 
 def test_plot_without_matplotlib(tmp_path):

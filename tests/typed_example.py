@@ -26,21 +26,24 @@ def is_table(table: object) -> bool:
 
 
 def readers() -> None:
-    msd = vexa_pp.parse_vexa_file(str(RUN / "diffself.dat"))
+    no_rows = vexa_pp.parse_vexa_file(str(RUN / "msd.lammps"))  # no '#Time' header line
+    msd = vexa_pp.parse_thermoprop(str(RUN / "msd.lammps"))
     thermo = vexa_pp.parse_thermoprop(path=str(RUN / "nvt_prod.dat"))
     angles = vexa_pp.parse_bond_angle(str(RUN / "nvt_prod_angle.dat"))
     volume = vexa_pp.parse_volume_density(str(RUN / "volume.dat"))
     waters = vexa_pp.read_group_count(str(RUN / "log.lammps"), group_name="OW")
+    assert_type(no_rows, dict[str, list[float]])
     assert_type(msd, dict[str, list[float]])
     assert_type(thermo, dict[str, list[float]])
     assert_type(angles, dict[str, list[float]])
     assert_type(volume, float)
     assert_type(waters, int)
-    assert is_table(msd) and is_table(thermo) and is_table(angles)
+    assert is_table(no_rows) and is_table(msd) and is_table(thermo) and is_table(angles)
     assert type(volume) is float and type(waters) is int
 
-    time: list[float] = msd["Time"]
-    d, t_fit, fit = vexa_pp.diff_calculator(time, msd["MSD_OW"], 0.1, 10, 100, 0.1, 1e-10)
+    time: list[float] = [step * 2e-15 for step in msd["TimeStep"]]
+    water = [value * 1e-20 for value in msd["c_msdOW[4]"]]
+    d, t_fit, fit = vexa_pp.diff_calculator(time, water, 0.1, 10, 100, 0.1, 1e-10)
     assert_type(d, float)
     assert_type(t_fit, list[float])
     assert_type(fit, list[float])

@@ -112,7 +112,6 @@ case "$cmd" in
     cd vexa_pp/samples/lammps-run
     lmp -nocite -in in.nacl_spce -log log.lammps -screen none
     grep -q '^Total wall time' log.lammps || { tail log.lammps >&2; exit 1; }
-    python3 msd_to_transport_table.py msd.lammps diffself.dat 2.0
     ls -l
     ;;
   *) echo "unknown step: $cmd" >&2; exit 2 ;;

@@ -7,14 +7,18 @@ import json
 import os
 import sys
 import textwrap
-from collections.abc import Sequence
+import contextlib
+import functools
+from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import TextIO
 
-from . import __version__, analysis, plots, report, salts
+from . import __version__, analysis, physics, plots, report, salts
 from ._vexa_pp import diffusion_adjustment, tau_calculator
 
 ANGSTROM = 1e-10  # m
+# Below this a temperature in kelvin is almost surely degrees Celsius.
+MIN_TEMPERATURE = 250.0  # K
 
 DESCRIPTION = """\
 Post-processing of molecular-dynamics simulations of aqueous electrolytes:
@@ -24,29 +28,47 @@ solutions, and the proton-hopping correction of a conductivity."""
 ANALYZE_HELP = """\
 Analyse the files that one or more simulation runs left in their directories:
 
+  log.lammps         atoms per group, unit style, timestep, box, and which
+                     group every msd compute follows; the molality of every
+                     ion group per kg of solvent (the solvent group has one
+                     atom per molecule, OW by default; an ion group, one atom
+                     per ion)
+  MSD files          LAMMPS fix ave/time of compute msd (any file name), read
+                     as written: steps and lengths turned into SI with the
+                     log's unit style and timestep, columns named after the
+                     computes' groups
   transport tables   diffself.dat, diffonsag.dat, viscosity.dat,
                      thermconductivity.dat or any .dat file with a '#Time'
-                     header line; time in s, MSD in m^2. Every column whose
-                     name starts with MSD is fitted: the window of rows whose
-                     log-log slope is closest to 1 (diffusive motion), then a
-                     straight line through the MSD there. The slope divided by
-                     2 x DIMENSIONS (6 in three dimensions) is the
-                     self-diffusion coefficient D in m^2/s.
+                     header line; time in s, MSD in m^2
   *_prod.dat         thermodynamic table (LAMMPS fix ave/time): column means
-  volume.dat,        volume and density (first data row), in the units of the
-  density.dat        run's LAMMPS unit style (read from the log)
-  log.lammps         atoms per group, and the molality of every ion group per
-                     kg of solvent (the solvent group has one atom per
-                     molecule, OW by default)
-  *angle*.dat        bond-angle histogram (LAMMPS fix ave/histo): its peak
+                     with block-averaged standard errors
+  volume.dat,        volume and density: mean ± standard error over all rows,
+  density.dat        and the first row, in the units of the run's unit style
+  *angle*.dat        bond-angle histogram (LAMMPS fix ave/histo): the peak of
+                     every block and of their average
 
-A missing file is reported and skipped. Over several runs the mean, standard
-deviation and count of each diffusion coefficient are reported as well; failed
-fits drop out.
+Every MSD column is fitted over the window of rows whose log-log slope is
+closest to 1 (diffusive motion), with a straight line through the MSD there;
+the slope divided by 2 x DIMENSIONS is the self-diffusion coefficient D in
+m^2/s. Its ± joins the regression's standard error and the spread of D over
+the other windows the search accepts (or the two halves of the chosen one).
+
+With the run's temperature (thermodynamic table) and mean volume, and a
+viscosity (--viscosity, or the experimental one of the salt the ion groups
+make, or of --salt), D is corrected for the periodic box (Yeh-Hummer,
+D_inf = D + 2.837297 k_B T / (6 pi eta L)); the ion groups' D, counts and
+charges give the Nernst-Einstein conductivity, compared with the experimental
+one where the bundled models have it (KOH); with --hop-distance the gap gives
+the proton-hopping time. The run's density is checked against the salt's
+Laliberte density.
+
+A missing file is reported and skipped. Over several runs the mean, sample
+standard deviation, standard error and count of each diffusion coefficient are
+reported as well; failed fits drop out.
 
 Exit status: 0 when everything found could be read, 1 when a run directory is
-missing or a file could not be read or parsed (the rest is still reported),
-2 for wrong arguments."""
+missing or empty, a file could not be read or parsed, or a plot failed (the
+rest is still reported), 2 for wrong arguments."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity
@@ -64,6 +86,13 @@ would account for the gap between the experimental and the simulated
 conductivity of a box of N charge carriers,
     tau = delta^2 e^2 N / (6 k T L^3 (sigma_exp - sigma_md)),
 and the diffusion coefficient of that hopping, D_hop = delta^2 / (6 tau)."""
+
+
+def _positive_float(text: str) -> float:
+    value = float(text)
+    if not value > 0:
+        raise argparse.ArgumentTypeError(f"must be positive, not {text}")
+    return value
 
 
 def _positive_int(text: str) -> int:
@@ -110,6 +139,9 @@ def build_parser() -> argparse.ArgumentParser:
     analyze.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                          help="show a progress bar on stderr (default: when several runs "
                               "are analysed and stderr is a terminal)")
+    analyze.add_argument("--jobs", type=_positive_int, default=os.process_cpu_count() or 1,
+                         metavar="N", help="analyse the runs in N worker processes; the "
+                                           "results do not depend on it [the cores: %(default)s]")
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
     defaults = analysis.FitSettings()
@@ -138,6 +170,27 @@ def build_parser() -> argparse.ArgumentParser:
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
                         help="an ion group whose molality is wanted; repeat for several "
                              "(default: the groups named like ions, such as Na, K, Cl, OH)")
+    groups.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
+                        help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are "
+                             f"known: {', '.join(physics.ION_CHARGES)})")
+    physical = analyze.add_argument_group("corrections and conductivity")
+    physical.add_argument("--salt", metavar="NAME",
+                          help="the salt whose experimental models (Laliberte viscosity and "
+                               "density, KOH conductivity) the run is compared with (default: "
+                               "the one the ion groups make, when bundled)")
+    physical.add_argument("--viscosity", type=_positive_float, metavar="PA_S",
+                          help="the force field's own shear viscosity for the finite-size "
+                               "correction, Pa s (default: the salt's experimental one)")
+    physical.add_argument("--temperature", type=_positive_float, metavar="K",
+                          help="temperature of the run (default: the mean of the "
+                               "thermodynamic table's temperature column)")
+    physical.add_argument("--experimental-conductivity", type=float, metavar="S_PER_M",
+                          help="measured conductivity to compare with (default: the salt's "
+                               "model, where there is one)")
+    physical.add_argument("--hop-distance", type=_positive_float, metavar="ANGSTROM",
+                          help="proton hop distance: the gap between experimental and "
+                               "Nernst-Einstein conductivity gives the mean time between hops "
+                               "of the OH or H3O group")
     analyze.add_argument("--peak-neighbors", type=_positive_int, default=2, metavar="N",
                          help="a histogram peak is higher than N bins on each side "
                               "[%(default)s]")
@@ -182,21 +235,6 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-class ProgressBar:
-    """A one-line bar on a terminal: [#####     ] 5/10 runs  name."""
-
-    def __init__(self, total: int, stream: TextIO, width: int = 30) -> None:
-        self.total, self.stream, self.width = total, stream, width
-
-    def __call__(self, done: int, path: Path) -> None:
-        filled = self.width * done // self.total
-        bar = "#" * filled + " " * (self.width - filled)
-        self.stream.write(f"\r[{bar}] {done}/{self.total} runs  {path.name[:40]:<40}")
-        if done == self.total:
-            self.stream.write("\n")
-        self.stream.flush()
-
-
 def _print_json(document: object, out: TextIO) -> None:
     json.dump(report.finite(document), out, indent=2, ensure_ascii=False, allow_nan=False)
     out.write("\n")
@@ -219,6 +257,13 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
                 out: TextIO, err: TextIO) -> int:
     if args.min_window >= args.max_window:
         parser.error("--min-window must be smaller than --max-window")
+    try:
+        charges = analysis.charges_from(args.charge)
+        salt = salts.find_salt(args.salt).symbol if args.salt else None
+    except ValueError as exc:
+        parser.error(f"--charge {exc}")
+    except salts.UnknownSalt as exc:
+        parser.error(str(exc.args[0]))
     plot_dir = _plot_dir(parser, args.plot)
     settings = analysis.FitSettings(
         margin=args.margin, min_window=args.min_window, max_window=args.max_window,
@@ -227,37 +272,64 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
     options = analysis.Options(
         fit=settings, peak_neighbors=args.peak_neighbors, solvent_group=args.solvent_group,
         solvent_molar_mass=args.solvent_molar_mass,
-        ion_groups=tuple(args.ion_groups) if args.ion_groups else None)
+        ion_groups=tuple(args.ion_groups) if args.ion_groups else None, charges=charges,
+        salt=salt, viscosity=args.viscosity, temperature=args.temperature,
+        experimental_conductivity=args.experimental_conductivity,
+        hop_distance=None if args.hop_distance is None else args.hop_distance * ANGSTROM)
     show_progress = args.progress
     if show_progress is None:
         show_progress = len(args.runs) > 1 and err.isatty()
-    progress = ProgressBar(len(args.runs), err) if show_progress else None
-    reports = analysis.analyze_runs(args.runs, options, progress)
+    if show_progress:
+        from tqdm import tqdm  # type: ignore[import-untyped]
+
+        # No monitor thread: it would outlive the bar in a caller's process.
+        tqdm.monitor_interval = 0
+        with tqdm(total=len(args.runs), file=err, unit="run") as bar:
+            reports = analysis.analyze_runs(args.runs, options, args.jobs,
+                                            lambda path: bar.update())
+    else:
+        reports = analysis.analyze_runs(args.runs, options, args.jobs)
     summary = analysis.summarize(reports)
 
-    written = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
+    # The report goes out before any plot is drawn, so that a plot that
+    # fails cannot take it down.
+    planned = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
     if args.json:
         document = report.analysis_json(reports, summary, settings)
-        document["plots"] = [str(p) for p in written]
+        document["plots"] = [str(path) for path, _ in planned]
         _print_json(document, out)
+        for run in reports:  # the tables show them in the text report
+            for problem in [run.error] if run.error else run.problems:
+                err.write(f"{parser.prog}: error: {problem}\n")
     else:
         lines: list[str] = []
         for number, run in enumerate(reports):
             lines += ([""] if number else []) + report.run_text(run, settings)
         if len(reports) > 1:
             lines += report.summary_text(summary)
-        if plot_dir is not None:
-            lines += ["", f"Plots written to {plot_dir}:"] + [f"  {p.name}" for p in written]
         out.write("\n".join(lines) + "\n")
-    if args.json:  # the tables already show them
-        for run in reports:
-            for problem in [run.error] if run.error else run.problems:
-                err.write(f"{parser.prog}: error: {problem}\n")
-    return 1 if any(run.failed for run in reports) else 0
+    out.flush()
+    failed = [path for path, draw in planned if not _draw(draw, path, parser.prog, err)]
+    if plot_dir is not None and not args.json:
+        out.write("\n".join(["", f"Plots written to {plot_dir}:"] +
+                            [f"  {path.name}" for path, _ in planned if path not in failed])
+                  + "\n")
+    return 1 if failed or any(run.failed for run in reports) else 0
 
 
-def _analysis_plots(reports: list[analysis.RunReport], directory: Path) -> list[Path]:
-    written = []
+def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> bool:
+    try:
+        draw()
+        return True
+    except Exception as exc:  # noqa: BLE001 - whatever matplotlib raises, the report stands
+        err.write(f"{prog}: error: plot {path}: {type(exc).__name__}: {exc}\n")
+        return False
+
+
+def _analysis_plots(reports: list[analysis.RunReport],
+                    directory: Path) -> list[tuple[Path, Callable[[], object]]]:
+    """The plot files to write, each with the call that draws it."""
+    planned: list[tuple[Path, Callable[[], object]]] = []
     labels: set[str] = set()
     for run in reports:
         label = base = plots.file_stem(run.path.resolve().name)
@@ -268,8 +340,9 @@ def _analysis_plots(reports: list[analysis.RunReport], directory: Path) -> list[
         for table in dict.fromkeys(f.table for f in run.msd):
             fits = [f for f in run.msd if f.table == table]
             path = directory / f"{label}_{plots.file_stem(Path(table).stem)}_msd.png"
-            written.append(plots.msd_figure(fits, f"{run.path.resolve().name}: {table}", path))
-    return written
+            title = f"{run.path.resolve().name}: {table}"
+            planned.append((path, functools.partial(plots.msd_figure, fits, title, path)))
+    return planned
 
 
 def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
@@ -278,6 +351,15 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
         salt = salts.find_salt(args.salt)
     except salts.UnknownSalt as exc:
         parser.error(str(exc.args[0]))
+    for temperature in args.temperature:
+        if temperature < MIN_TEMPERATURE:
+            parser.error(f"temperature {temperature:g} K is below {MIN_TEMPERATURE:g} K: it looks "
+                         f"like degrees Celsius; give kelvin ({temperature:g} degC = "
+                         f"{temperature + salts.CELSIUS:g} K)")
+    for name in ("molality", "molarity"):
+        negative = [v for v in getattr(args, name) or [] if not v >= 0]
+        if negative:
+            parser.error(f"a {name} cannot be negative (or NaN): {negative[0]:g}")
     plot_dir = _plot_dir(parser, args.plot)
     try:
         states = salts.solution_states(salt, args.temperature, molalities=args.molality,
@@ -285,18 +367,26 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
     except ValueError as exc:
         err.write(f"{parser.prog}: error: {exc}\n")
         return 1
-    written = []
+    for state in states:
+        for warning in salt.range_warnings(state.temperature, state.molality):
+            err.write(f"{parser.prog}: warning: {warning}\n")
+    path = None
     if plot_dir is not None:
         path = plot_dir / f"{plots.file_stem(salt.symbol)}_properties.png"
-        written.append(plots.props_figure(salt, states, path))
     if args.json:
         document = report.props_json(salt, states)
-        document["plots"] = [str(p) for p in written]
+        document["plots"] = [] if path is None else [str(path)]
         _print_json(document, out)
     else:
-        lines = report.props_text(salt, states)
-        lines += [f"Plot written to {p}" for p in written]
-        out.write("\n".join(lines) + "\n")
+        out.write("\n".join(report.props_text(salt, states)) + "\n")
+    out.flush()
+    if path is None:
+        return 0
+    if not _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
+                 err):
+        return 1
+    if not args.json:
+        out.write(f"Plot written to {path}\n")
     return 0
 
 
@@ -321,13 +411,18 @@ def run_hop(args: argparse.Namespace, parser: argparse.ArgumentParser,
 
 def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
          err: TextIO | None = None) -> int:
+    """The command line; returns the exit status. Everything it prints goes to
+    out and err, argparse's usage and help included."""
     out = sys.stdout if out is None else out
     err = sys.stderr if err is None else err
     parser = build_parser()
-    args = parser.parse_args(argv)
     try:
-        code: int = args.handler(args, args.command_parser, out, err)
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            args = parser.parse_args(argv)
+            code: int = args.handler(args, args.command_parser, out, err)
         return code
+    except SystemExit as exit:
+        return exit.code if isinstance(exit.code, int) else 1
     except BrokenPipeError:
         # The reader went away (as with `| head`): say nothing more.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())

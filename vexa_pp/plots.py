@@ -50,22 +50,31 @@ def msd_figure(fits: list[MsdFit], title: str, path: Path) -> Path:
     over a shaded band, with the fitted line dashed."""
     figure = _figure(7.0, 5.0)
     axes = figure.subplots()
+    drawn = 0
     for number, fit in enumerate(fits):
         color = f"C{number % 10}"
+        # Log axes show only positive values; a column without any is named
+        # in the legend rather than drawn.
         points = [(t, m) for t, m in zip(fit.time, fit.msd) if t > 0 and m > 0]
+        drawn += len(points)
+        status = "" if fit.ok else " (no fit)"
+        if not points:
+            status = " (no positive value to draw)"
         axes.plot([t for t, _ in points], [m for _, m in points], color=color, lw=1.0,
-                  alpha=0.6, label=f"{fit.column}" + ("" if fit.ok else " (no fit)"))
-        if not fit.ok:
+                  alpha=0.6, label=f"{fit.column}{status}")
+        if not fit.ok or not points:
             continue
         window = [(t, m) for t, m in points if fit.window_start <= t <= fit.window_end]
         axes.axvspan(fit.window_start, fit.window_end, color=color, alpha=0.08, lw=0)
         axes.plot([t for t, _ in window], [m for _, m in window], color=color, lw=3.0,
-                  label=f"{fit.column} fitted window: D = {fit.diffusion:.3e} m²/s, "
-                        f"log-log slope {fit.loglog_slope:.3f}")
-        axes.plot(fit.fit_time, fit.fit, color="black", lw=1.0, ls="--")
+                  label=f"{fit.column} fitted window: D = ({fit.diffusion:.3e} ± "
+                        f"{fit.error:.1e}) m²/s, log-log slope {fit.loglog_slope:.3f}")
+        line = [(t, f) for t, f in zip(fit.fit_time, fit.fit) if t > 0 and f > 0]
+        axes.plot([t for t, _ in line], [f for _, f in line], color="black", lw=1.0, ls="--")
     axes.plot([], [], color="black", lw=1.0, ls="--", label="fitted line")
-    axes.set_xscale("log")
-    axes.set_yscale("log")
+    if drawn:
+        axes.set_xscale("log")
+        axes.set_yscale("log")
     axes.set_xlabel("time (s)")
     axes.set_ylabel("MSD (m²)")
     axes.set_title(title)

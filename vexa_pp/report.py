@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import math
 from collections.abc import Sequence
+from dataclasses import asdict
 from typing import Any
 
-from .analysis import CoefficientSummary, FitSettings, MsdFit, RunReport
+from . import physics
+from .analysis import AnglePeak, CoefficientSummary, FitSettings, MsdFit, RunReport, SeriesValue
 from .salts import Salt, SolutionState
 
 type Json = dict[str, Any]
@@ -46,36 +48,70 @@ def table(header: Sequence[str], rows: Sequence[Sequence[str]], indent: str = " 
 
 # ---- analyze ---------------------------------------------------------------
 
+def pm(value: float, error: float | None, digits: int = 4) -> str:
+    """value ± error in scientific notation; the error alone when the value is known."""
+    if not math.isfinite(value):
+        return "—"
+    if error is None or not math.isfinite(error):
+        return f"{value:.{digits}e}"
+    return f"{value:.{digits}e} ± {error:.2e}"
+
+
 def run_text(report: RunReport, settings: FitSettings) -> list[str]:
     lines = [f"Run {report.path}"]
     if report.error:
         return lines + [f"  error: {report.error}"]
     lines.append(f"  files: {', '.join(report.files) if report.files else 'none'}")
+    about = [f"units {report.unit_style}"] if report.unit_style else []
+    if report.timestep is not None:
+        about.append(f"timestep {report.timestep * 1e15:g} fs")
+    if report.box:
+        about.append(f"{report.box} box")
+    if about:
+        lines.append(f"  LAMMPS: {', '.join(about)}")
     lines += [f"  missing, skipped: {m}" for m in report.missing]
     lines += [f"  error: {p}" for p in report.problems]
+    lines += [f"  warning: {w}" for w in report.warnings]
     lines += [f"  note: {n}" for n in report.notes]
 
+    corrected = report.corrections is not None and report.corrections.shift is not None
     for name in dict.fromkeys(f.table for f in report.msd):
         fits = [f for f in report.msd if f.table == name]
-        lines += ["", f"  Self-diffusion from {name} (time in s, MSD in m^2; "
-                      f"D = slope / {2 * settings.dimensions})"]
-        lines += table(["column", "slope m^2/s", "D m^2/s", "window ps", "points",
-                        "log-log slope"], [_fit_row(f) for f in fits], "    ")
+        lines += ["", f"  Self-diffusion from {name} (MSD in m^2 against time in s; "
+                      f"D = slope / {2 * settings.dimensions}; ± the regression and the "
+                      "spread over windows together)"]
+        header = ["column", "D m^2/s", "± fit", "± windows", "windows", "window ps", "points",
+                  "log-log slope"]
+        lines += table(header + (["D∞ m^2/s"] if corrected else []),
+                       [_fit_row(f, corrected) for f in fits], "    ")
+
+    if report.corrections is not None:
+        lines += _corrections_text(report)
+    if report.conductivity is not None:
+        lines += _conductivity_text(report)
+    if report.density_check is not None:
+        check = report.density_check
+        lines += ["", f"  Density check: the run's {check.run:.2f} ± {check.run_error:.2f} "
+                      f"kg/m^3 against {check.model:.2f} kg/m^3 (Laliberte model of {check.salt} at "
+                      f"{check.molality:.4g} mol/kg, {check.temperature:.2f} K): "
+                      f"{check.percent:+.2f} %"]
 
     for name, stats in report.thermo.items():
-        lines += ["", f"  Thermodynamics from {name} (mean and population std over the rows)"]
-        lines += table(["column", "mean", "std", "rows"],
-                       [[c, f"{s.mean:.6g}", f"{s.std:.4g}", str(s.count)]
+        lines += ["", f"  Thermodynamics from {name} (mean ± block-averaged standard error; "
+                      "* no plateau, the largest estimate; std of the rows)"]
+        lines += table(["column", "mean", "± error", "std", "rows"],
+                       [[c, f"{s.mean:.6g}", f"{s.error:.2g}" + ("" if s.converged else "*"),
+                         "—" if s.std is None else f"{s.std:.4g}", str(s.count)]
                         for c, s in stats.items()], "    ")
 
-    if report.volume is not None or report.density is not None:
-        volume_unit, density_unit = report.units
-        parts = []
-        if report.volume is not None:
-            parts.append(f"volume {report.volume:.6g} {volume_unit}")
-        if report.density is not None:
-            parts.append(f"density {report.density:.6g} {density_unit}")
-        lines += ["", "  " + ", ".join(parts) + " (first rows of volume.dat, density.dat)"]
+    volume_unit, density_unit = report.units
+    for label, series, unit in (("volume", report.volume, volume_unit),
+                                ("density", report.density, density_unit)):
+        if series is not None:
+            flag = "" if series.converged else ", no plateau"
+            lines += ["", f"  {label} {series.mean:.6g} ± {series.error:.2g} {unit} (mean of "
+                          f"{series.rows} rows, block-averaged error{flag}; first row "
+                          f"{series.first:.6g})"]
 
     if report.groups:
         lines += ["", "  Atoms per group (log.lammps)"]
@@ -86,24 +122,78 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
                       f"one atom each in group {report.solvent_group})"]
         lines += table(["ion group", "mol/kg"],
                        [[g, f"{m:.4f}"] for g, m in report.molality.items()], "    ")
+        if report.salt and report.salt_molality is not None:
+            lines.append(f"    salt {report.salt} (from {report.salt_source}): "
+                         f"{report.salt_molality:.4f} mol/kg")
 
     for peak in report.angle_peaks:
-        if peak.found:
-            text = (f"peak at {peak.coordinate:.6g} degrees "
-                    f"(row {peak.index} counted from 0, {peak.column} {peak.value:.6g})")
-        else:
-            text = "no strict local maximum"
-        lines += ["", f"  Bond-angle histogram {peak.file}: {text}"]
+        if peak.blocks > 1 and peak.step is not None:
+            continue
+        where = f" ({peak.blocks} blocks; the time-averaged histogram)" if peak.blocks > 1 else ""
+        lines += ["", f"  Bond-angle histogram {peak.file}{where}: {_peak_text(peak)}"]
+        if peak.blocks > 1:
+            lines += table(["step", "peak degrees"],
+                           [[f"{p.step:g}", f"{p.coordinate:.6g}" if p.found else "no peak"]
+                            for p in report.angle_peaks if p.file == peak.file and p.step],
+                           "    ")
     return lines
 
 
-def _fit_row(fit: MsdFit) -> list[str]:
+def _peak_text(peak: AnglePeak) -> str:
+    if not peak.found:
+        return "no strict local maximum"
+    return (f"peak at {peak.coordinate:.6g} degrees "
+            f"(row {peak.index} counted from 0, {peak.column} {peak.value:.6g})")
+
+
+def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
     if not fit.ok:
-        return [fit.column, "no fit", "—", "no window with a log-log slope near 1", "", ""]
-    return [fit.column, sci(fit.slope), sci(fit.diffusion),
-            f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
-            str(fit.window_points),
-            f"{fit.loglog_slope:.4f}"]
+        row = [fit.column, "no fit", "—", "—", "", "no window with a log-log slope near 1", "",
+               ""]
+        return row + (["—"] if corrected else [])
+    row = [fit.column, pm(fit.diffusion, fit.error), f"{fit.fit_error:.1e}",
+           f"{fit.window_spread:.1e}",
+           str(fit.windows) if fit.spread_from == "windows" else "halves",
+           f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
+           str(fit.window_points), f"{fit.loglog_slope:.4f}"]
+    return row + ([sci(fit.finite_size)] if corrected else [])
+
+
+def _corrections_text(report: RunReport) -> list[str]:
+    c = report.corrections
+    assert c is not None
+    lines = ["", f"  Corrections at T = {c.temperature:.2f} K ({c.temperature_source}), "
+                 f"V = {c.volume:.4e} m^3, L = V^(1/3) = {c.box_length * 1e10:.4g} Å"]
+    if c.shift is not None and c.viscosity is not None:
+        lines.append(f"    finite size (Yeh-Hummer): D∞ = D + xi k_B T / (6 pi eta L) = D + "
+                     f"{c.shift:.3e} m^2/s; xi = {physics.YEH_HUMMER_XI}, "
+                     f"eta = {c.viscosity * 1e3:.4g} mPa s ({c.viscosity_source})")
+    return lines
+
+
+def _conductivity_text(report: RunReport) -> list[str]:
+    g = report.conductivity
+    assert g is not None
+    lines = ["", "  Nernst-Einstein conductivity sigma = e^2 / (V k_B T) sum N z^2 D "
+                 "(ions moving independently)"]
+    corrected = report.corrections is not None and report.corrections.shift is not None
+    rows = [[c.group, str(c.count), f"{c.charge:+d}", pm(c.diffusion, c.error)]
+            for c in g.carriers]
+    lines += table(["ion group", "N", "z", "D m^2/s"], rows, "    ")
+    text = f"    sigma = {g.value:.4g} ± {g.error:.2g} S/m from D"
+    if corrected and g.corrected is not None and g.corrected_error is not None:
+        text += f"; {g.corrected:.4g} ± {g.corrected_error:.2g} S/m from D∞"
+    lines.append(text)
+    if g.experimental is not None:
+        best = g.corrected if g.corrected is not None else g.value
+        lines.append(f"    experimental {g.experimental:.4g} S/m ({g.experimental_source}); "
+                     f"simulated / experimental = {best / g.experimental:.3f}")
+    if report.hopping is not None:
+        h = report.hopping
+        lines.append(f"    proton hopping over {h.hop_distance * 1e10:g} Å by {h.carriers} "
+                     f"{h.group}, from the gap to {h.md_conductivity:.4g} S/m: "
+                     f"tau = {h.tau:.4e} s ({h.tau * 1e12:.4g} ps), D_hop = {h.d_hop:.4e} m^2/s")
+    return lines
 
 
 def summary_text(summary: list[CoefficientSummary]) -> list[str]:
@@ -111,9 +201,10 @@ def summary_text(summary: list[CoefficientSummary]) -> list[str]:
         return []
     runs = summary[0].runs
     lines = ["", f"Diffusion coefficients over {runs} runs (failed fits and missing tables "
-                 "left out; population std)"]
-    lines += table(["table", "column", "mean m^2/s", "std m^2/s", "runs"],
-                   [[s.table, s.column, sci(s.mean), sci(s.std), f"{s.count}/{s.runs}"]
+                 "left out; sample std, n - 1; standard error std / sqrt(n))"]
+    lines += table(["table", "column", "mean m^2/s", "std m^2/s", "± error", "runs"],
+                   [[s.table, s.column, sci(s.mean), "—" if s.std is None else sci(s.std),
+                     "—" if s.error is None else sci(s.error), f"{s.count}/{s.runs}"]
                     for s in summary])
     return lines
 
@@ -122,8 +213,15 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
     return {
         "table": fit.table,
         "column": fit.column,
+        "group": fit.group,
         "slope": number(fit.slope),
         "diffusion_coefficient": number(fit.diffusion),
+        "standard_error": number(fit.error),
+        "fit_error": number(fit.fit_error),
+        "window_spread": number(fit.window_spread),
+        "spread_from": fit.spread_from or None,
+        "windows": fit.windows,
+        "finite_size_corrected": number(fit.finite_size),
         "dimensions": settings.dimensions,
         "units": {"slope": "m^2/s", "diffusion_coefficient": "m^2/s", "time": "s"},
         "window": None if not fit.ok else {
@@ -136,6 +234,14 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
     }
 
 
+def _series_json(series: SeriesValue | None, unit: str) -> Json | None:
+    if series is None:
+        return None
+    return {"value": number(series.first), "mean": number(series.mean),
+            "standard_error": number(series.error), "converged": series.converged,
+            "rows": series.rows, "unit": unit}
+
+
 def run_json(report: RunReport, settings: FitSettings) -> Json:
     if report.error:
         return {"run": str(report.path), "error": report.error}
@@ -145,23 +251,43 @@ def run_json(report: RunReport, settings: FitSettings) -> Json:
         "files": report.files,
         "missing": report.missing,
         "problems": report.problems,
+        "warnings": report.warnings,
         "notes": report.notes,
+        "lammps_units": report.unit_style,
+        "timestep": report.timestep,
+        "box": report.box,
         "msd_fits": [fit_json(f, settings) for f in report.msd],
-        "thermo": {name: {c: {"mean": number(s.mean), "std": number(s.std), "count": s.count}
+        "thermo": {name: {c: {"mean": number(s.mean), "standard_error": number(s.error),
+                              "converged": s.converged, "std": s.std, "count": s.count}
                           for c, s in stats.items()}
                    for name, stats in report.thermo.items()},
-        "lammps_units": report.unit_style,
-        "volume": None if report.volume is None else {
-            "value": number(report.volume), "unit": volume_unit},
-        "density": None if report.density is None else {
-            "value": number(report.density), "unit": density_unit},
+        "volume": _series_json(report.volume, volume_unit),
+        "density": _series_json(report.density, density_unit),
         "groups": report.groups,
         "molality": None if not report.molality else {
             "solvent_group": report.solvent_group,
             "unit": "mol/kg",
             "ions": {g: number(m) for g, m in report.molality.items()},
+            "salt": report.salt,
+            "salt_source": report.salt_source,
+            "salt_molality": report.salt_molality,
         },
-        "angle_peaks": [{"file": p.file, "column": p.column, "found": p.found, "index": p.index,
+        "corrections": None if report.corrections is None else {
+            **asdict(report.corrections), "xi": physics.YEH_HUMMER_XI,
+            "units": {"temperature": "K", "volume": "m^3", "box_length": "m",
+                      "viscosity": "Pa s", "shift": "m^2/s"}},
+        "conductivity": None if report.conductivity is None else {
+            **asdict(report.conductivity), "unit": "S/m"},
+        "proton_hopping": None if report.hopping is None else {
+            **asdict(report.hopping),
+            "units": {"hop_distance": "m", "md_conductivity": "S/m", "tau": "s",
+                      "d_hop": "m^2/s"}},
+        "density_check": None if report.density_check is None else {
+            **asdict(report.density_check), "percent": report.density_check.percent,
+            "units": {"molality": "mol/kg", "temperature": "K", "run": "kg/m^3",
+                      "model": "kg/m^3"}},
+        "angle_peaks": [{"file": p.file, "column": p.column, "blocks": p.blocks,
+                         "step": p.step, "found": p.found, "index": p.index,
                          "angle": number(p.coordinate) if p.found else None,
                          "value": number(p.value) if p.found else None}
                         for p in report.angle_peaks],
@@ -181,8 +307,8 @@ def analysis_json(reports: list[RunReport], summary: list[CoefficientSummary],
         },
         "runs": [run_json(r, settings) for r in reports],
         "summary": [{"table": s.table, "column": s.column, "mean": number(s.mean),
-                     "std": number(s.std), "count": s.count, "runs": s.runs,
-                     "unit": "m^2/s"} for s in summary],
+                     "std": s.std, "standard_error": s.error, "count": s.count,
+                     "runs": s.runs, "unit": "m^2/s"} for s in summary],
     }
 
 

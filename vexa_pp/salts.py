@@ -10,6 +10,7 @@ import tomllib
 from dataclasses import dataclass
 from functools import cache
 from importlib import resources
+from typing import Any
 
 from ._vexa_pp import (
     koh_gilliam_eval,
@@ -19,9 +20,28 @@ from ._vexa_pp import (
     molarity_to_molality,
 )
 
+CELSIUS = 273.15  # K at 0 degC
 # Brent-Dekker settings for turning molarities into molalities.
 MOLALITY_TOLERANCE = 1e-10  # mol/kg
 MOLALITY_ITERATIONS = 200
+
+
+@dataclass(frozen=True)
+class FittedRange:
+    """Where a model's parameters were fitted."""
+
+    low: float  # K
+    high: float  # K
+    mass_fraction: float  # largest mass fraction of salt
+
+    def outside(self, temperature: float, mass_fraction: float) -> list[str]:
+        found = []
+        if not self.low <= temperature <= self.high:
+            found.append(f"temperature {temperature:g} K is outside "
+                         f"{self.low:g} .. {self.high:g} K")
+        if mass_fraction > self.mass_fraction:
+            found.append(f"mass fraction {mass_fraction:.4g} is above {self.mass_fraction:.4g}")
+        return found
 
 
 @dataclass(frozen=True)
@@ -34,6 +54,20 @@ class Salt:
     conductivity: str | None  # "koh-gilliam" or None
     status: str  # "published" or "provisional"
     sources: tuple[str, ...]
+    density_range: FittedRange | None = None
+    viscosity_range: FittedRange | None = None
+
+    def range_warnings(self, temperature: float, molality: float) -> list[str]:
+        """Why the models extrapolate at this state, one text per model."""
+        (fraction,) = molality_to_mass_fraction([molality], self.molecular_weight)
+        found = []
+        for model, fitted in (("density", self.density_range),
+                              ("viscosity", self.viscosity_range)):
+            reasons = fitted.outside(temperature, fraction) if fitted else []
+            if reasons:
+                found.append(f"the {self.symbol} {model} model is extrapolated at "
+                             f"{temperature:g} K, {molality:g} mol/kg: {'; '.join(reasons)}")
+        return found
 
 
 @dataclass(frozen=True)
@@ -73,8 +107,17 @@ def salts() -> dict[str, Salt]:
             conductivity=entry.get("conductivity"),
             status=entry["status"],
             sources=tuple(entry["sources"]),
+            density_range=_fitted_range(entry.get("density_range")),
+            viscosity_range=_fitted_range(entry.get("viscosity_range")),
         )
     return result
+
+
+def _fitted_range(entry: dict[str, Any] | None) -> FittedRange | None:
+    if entry is None:
+        return None
+    low, high = entry["temperature_C"]
+    return FittedRange(low + CELSIUS, high + CELSIUS, float(entry["mass_fraction_max"]))
 
 
 def find_salt(name: str) -> Salt:

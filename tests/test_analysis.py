@@ -1,0 +1,128 @@
+"""Error bars and LAMMPS files of the analysis, each against a computation of
+its own: scipy's regression, a correlated series with a known standard error,
+hand-counted windows, the fit's own choices, files with known blocks."""
+
+import math
+import random
+import statistics
+
+import pytest
+
+import vexa_pp
+from vexa_pp import lammps, uncertainty
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_line_fit_matches_scipy(seed):
+    stats = pytest.importorskip("scipy.stats", exc_type=ImportError)  # none for python3.14d
+    rng = random.Random(seed)
+    x = [1e-12 * (10 + k) for k in range(30)]  # times in s: cancellation would show
+    y = [6e-9 * t + rng.gauss(0, 1e-21) for t in x]
+    expected = stats.linregress(x, y)
+    fit = uncertainty.line_fit(x, y)
+    assert (fit.slope, fit.intercept, fit.slope_error) == pytest.approx(
+        (expected.slope, expected.intercept, expected.stderr), rel=1e-9)
+
+
+def test_windows_of_a_straight_msd():
+    # Every window has log-log slope 1, so all count: starts 10 .. 84
+    # (stop = 90 - 5), lengths 5 .. min(85 - i, 50) - 1.
+    time = [float(k) for k in range(1, 101)]
+    slopes = uncertainty.window_slopes(time, [6 * 2.5 * t for t in time], 0.1, 5, 50, 0.05, 0.0)
+    assert len(slopes) == sum(max(0, min(85 - i, 50) - 5) for i in range(10, 85))
+    assert slopes == pytest.approx([15.0] * len(slopes), rel=1e-9)
+
+
+def test_every_window_the_fit_picks_is_among_the_acceptable_ones():
+    # MSD bending from ballistic to diffusive, with noise: which window wins
+    # depends on the window bounds, and each winner must be in the set.
+    rng = random.Random(7)
+    time = [0.1 * k for k in range(1, 301)]
+    msd = [6 * t * (1 - math.exp(-t)) * (1 + rng.gauss(0, 0.01)) for t in time]
+    slopes = uncertainty.window_slopes(time, msd, 0.05, 10, 120, 0.1, 0.0)
+    for max_window in (20, 40, 80, 120):
+        chosen, _, _ = vexa_pp.diff_calculator(time, msd, 0.05, 10, max_window, 0.1, 0.0)
+        assert min(abs(chosen - s) for s in slopes) <= 1e-9 * abs(chosen)
+
+
+def ar1(n, phi, seed):
+    """x_t = phi x_(t-1) + e_t with unit Gaussian e: the standard error of the
+    mean of n values tends to 1 / ((1 - phi) sqrt(n))."""
+    rng = random.Random(seed)
+    x, out = rng.gauss(0, 1) / math.sqrt(1 - phi * phi), []
+    for _ in range(n):
+        x = phi * x + rng.gauss(0, 1)
+        out.append(x)
+    return out
+
+
+@pytest.mark.parametrize("phi", [0.0, 0.9])
+def test_block_average_of_a_correlated_series(phi):
+    n = 1 << 16
+    found = [uncertainty.block_average(ar1(n, phi, seed)) for seed in range(3)]
+    expected = 1 / ((1 - phi) * math.sqrt(n))
+    assert all(b.converged for b in found)
+    assert statistics.mean(b.error for b in found) == pytest.approx(expected, rel=0.1)
+    assert all(b.error == pytest.approx(expected, rel=0.2) for b in found)
+    if phi:  # the naive error of correlated values is far too small
+        assert statistics.stdev(ar1(n, phi, 0)) / math.sqrt(n) < expected / 3
+
+
+@pytest.mark.parametrize("values, expected", [
+    ([2e-9, 3e-9, math.nan, 4e-9], (3e-9, 1e-9, 1e-9 / math.sqrt(3), 3)),
+    ([2e-9, math.inf], (2e-9, None, None, 1)),  # one value: no spread, never 0
+    ([], (math.nan, None, None, 0)),
+])
+def test_spread(values, expected):
+    found = uncertainty.spread(values)
+    assert (found.std, found.error, found.count) == pytest.approx(expected[1:])
+    assert found.mean == pytest.approx(expected[0], nan_ok=True)
+
+
+LOG = """units {units}
+timestep 5.0
+group Na type 3
+4 atoms in group Na
+Created orthogonal box = (0 0 0) to (20 20 {z})
+compute msdNa Na msd com yes
+compute m2 all msd
+fix msd all ave/time 10 1 10 c_msdNa[4] c_m2[4] c_msdNa[1] file msd.out
+timestep 2.0
+run 1000
+"""
+
+
+@pytest.mark.parametrize("units, seconds, area", [
+    ("real", 2e-15, 1e-20), ("metal", 2e-12, 1e-20), ("nano", 2e-9, 1e-18)])
+def test_msd_file_in_si(tmp_path, units, seconds, area):
+    log = lammps.read_log(LOG.format(units=units, z=30))
+    assert log.cubic_edge() is None and log.box_edges == (20.0, 20.0, 30.0)
+    path = tmp_path / "msd.out"
+    path.write_text("# Time-averaged data for fix msd\n"
+                    "# TimeStep c_msdNa[4] c_m2[4] c_msdNa[1]\n100 0 0 0\n110 1.5 3 9\n")
+    assert lammps.is_msd_file(path, log)
+    table = lammps.read_msd_file(path, log)
+    # The timestep of the run after the fix, steps counted from the first row;
+    # columns after the group, the component [1] left out.
+    assert table.time == pytest.approx([0.0, 10 * seconds])
+    assert list(table.columns) == ["Na", "all"]
+    assert table.columns["Na"] + table.columns["all"] == pytest.approx(
+        [0.0, 1.5 * area, 0.0, 3 * area])
+
+
+def test_histogram_blocks(tmp_path):
+    peaks = [2, 4, 1]
+    lines = ["# Histogrammed data for fix a", "# TimeStep Number-of-bins ...",
+             "# Bin Coord Count Count/Total"]
+    for block, peak in enumerate(peaks):
+        lines.append(f"{1000 * (block + 1)} 6 100 0 90 120")
+        lines += [f"{b + 1} {100 + b} {10 * (b == peak)} {0.1 * (b == peak) + 0.01}"
+                  for b in range(6)]
+    path = tmp_path / "angle.dat"
+    path.write_text("\n".join(lines) + "\n")
+    name, blocks = lammps.histogram_blocks(path)
+    assert name == "Count/Total" and [b.step for b in blocks] == [1000, 2000, 3000]
+    assert [b.coordinate.index(100 + p) for b, p in zip(blocks, peaks)] == peaks
+    assert [max(range(6), key=b.value.__getitem__) for b in blocks] == peaks
+    average = lammps.average_block(blocks)
+    assert average.value == pytest.approx([0.01 + 0.1 * peaks.count(b) / 3 for b in range(6)])
