@@ -1,8 +1,14 @@
 // The number rule for data fields.
 #pragma once
 
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "readers/decimal_digits.hpp"
+#include "readers/nearest_double.hpp"
 
 namespace vexa::readers {
 
@@ -14,11 +20,147 @@ namespace vexa::readers {
 // signed infinity, below it to a signed zero.
 std::optional<double> parse_number(std::string_view field);
 
-// Reads the longest prefix of [cursor, end) that can start a number and, when
-// it is one, moves cursor past it. The field holding it is a number exactly
-// when the prefix ends the field (cursor at end or at White_Space): the
-// grammar never stops early inside a valid literal. Lets a row be split and
-// parsed in one pass.
-std::optional<double> parse_number_prefix(const char*& cursor, const char* end);
+// Reads the longest prefix of [begin, end) that can start a number. When it
+// is one, sets value and returns where the prefix ends; otherwise returns
+// null. The field holding it is a number exactly when the prefix ends the
+// field (at end or at White_Space): the grammar never stops early inside a
+// valid literal. Lets a row be split and parsed in one pass.
+inline const char* read_number_prefix(const char* begin, const char* end, double& value);
+
+namespace detail {
+
+// read_number_prefix for any text, one character at a time; out of line.
+const char* read_number_prefix_general(const char* begin, const char* end, double& value);
+
+// Powers of ten that are exact in float64.
+inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Sets value to w·10^q and returns true when w and 10^|q| are both exact in
+// float64; see number.cpp for why one operation then rounds correctly.
+[[gnu::always_inline]] inline bool exact_quotient_or_product(std::uint64_t w, std::int64_t q,
+                                                             double& value) {
+  if (q < -22 || q > 22 || w > (std::uint64_t{1} << 53)) return false;
+  const double m = static_cast<double>(w);
+  value = q >= 0 ? m * exact_powers_of_ten[q] : m / exact_powers_of_ten[-q];
+  return true;
+}
+
+// Bytes that must be readable from a field's start for read_common_shape:
+// its longest literal (sign, 19 digits and the point, the exponent letter,
+// its sign, three digits) and one byte after it, with the words it loads,
+// rounded up.
+inline constexpr std::ptrdiff_t common_shape_window = 32;
+
+inline bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A literal whose value is mantissa·10^scale.
+struct CommonLiteral {
+  std::uint64_t mantissa;
+  std::int64_t scale;
+  bool negative;
+};
+
+// The value of the word's leading digits (the rest of it ignored) followed
+// by zeros to eight digits: digits·10^(8 − count). Zeroing the bytes from
+// the first non-digit on keeps the digits where eight_digits_value wants them.
+inline std::uint64_t padded_digits_value(std::uint64_t word, std::uint64_t non_digits) {
+  const std::uint64_t digit_bytes = ((non_digits & (~non_digits + 1)) >> 7) - 1;
+  return eight_digits_value((word ^ 0x3030303030303030) & digit_bytes);
+}
+
+// The shapes data files are written in, read a word at a time without
+// bounds checks: fewer than 8 digits before the point, at most 19 in all,
+// and an exponent of at most three digits. Returns where the literal ends,
+// or null for anything else, valid or not, which the general reader then
+// decides; where this one stops, that one stops too.
+//
+// The digits on both sides of the point are read as one run: the first word
+// is the bytes from the literal's start with the point taken out. A run that
+// ends inside a word is read as if zeros followed it, which the scale makes
+// up for, so that no shift by the run's length is needed.
+[[gnu::always_inline]] inline const char* read_common_shape(const char* p, CommonLiteral& literal) {
+  literal.negative = *p == '-';
+  p += (*p == '-') | (*p == '+');
+  const std::uint64_t first = load_word(p);
+  const int integer_digits = leading_digits(first);
+  if (integer_digits == 8) return nullptr;
+  std::uint64_t word = first;
+  const bool point = p[integer_digits] == '.';
+  if (point) {
+    const std::uint64_t kept = (std::uint64_t{1} << (8 * integer_digits)) - 1;
+    word = (first & kept) | (load_word(p + 1) & ~kept);
+  }
+  std::uint64_t non_digits = non_digit_bytes(word);
+  int count = std::countr_zero(non_digits) / 8;
+  std::uint64_t mantissa = padded_digits_value(word, non_digits);
+  int digits = count;
+  int padding = 8 - count;
+  if (count == 8) {
+    word = load_word(p + 8 + point);
+    non_digits = non_digit_bytes(word);
+    count = std::countr_zero(non_digits) / 8;
+    mantissa = mantissa * 100000000 + padded_digits_value(word, non_digits);
+    digits += count;
+    padding = 8 - count;
+    if (count == 8) {
+      // At most three more: 19 digits in all. They are read exactly, since
+      // padding them would overflow the mantissa.
+      word = load_word(p + 16 + point);
+      count = leading_digits(word);
+      if (count > 3) return nullptr;
+      mantissa = mantissa * integer_powers_of_ten[count] + leading_digits_value(word, count);
+      digits += count;
+      padding = 0;
+    }
+  }
+  if (digits == 0) return nullptr;
+  p += digits + point;
+  int exponent = 0;
+  if ((*p | 0x20) == 'e') {
+    const char* e = p + 1;
+    const bool negative_exponent = *e == '-';
+    e += (*e == '-') | (*e == '+');
+    if (!is_digit(*e)) return nullptr;
+    exponent = *e++ - '0';
+    for (int k = 0; k < 2 && is_digit(*e); ++k)
+      exponent = exponent * 10 + (*e++ - '0');
+    if (is_digit(*e)) return nullptr;
+    if (negative_exponent) exponent = -exponent;
+    p = e;
+  }
+  const int fraction_digits = point ? digits - integer_digits : 0;
+  literal.mantissa = mantissa;
+  literal.scale = exponent - fraction_digits - padding;
+  return p;
+}
+
+} // namespace detail
+
+[[gnu::always_inline]] inline const char* read_number_prefix(const char* begin, const char* end,
+                                                             double& value) {
+  if constexpr (words_are_little_endian) {
+    detail::CommonLiteral literal;
+    const char* literal_end;
+    if (end - begin >= detail::common_shape_window &&
+        (literal_end = detail::read_common_shape(begin, literal)) != nullptr) {
+      const std::uint64_t sign = std::uint64_t{literal.negative} << 63;
+      std::uint64_t bits = 0;
+      if (literal.mantissa != 0) bits = nearest_double_bits(literal.mantissa, literal.scale);
+      if (literal.mantissa == 0 || bits != 0) {
+        value = std::bit_cast<double>(bits | sign);
+        return literal_end;
+      }
+      if (detail::exact_quotient_or_product(literal.mantissa, literal.scale, value)) {
+        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign);
+        return literal_end;
+      }
+    }
+  }
+  return detail::read_number_prefix_general(begin, end, value);
+}
 
 } // namespace vexa::readers

@@ -1,0 +1,8 @@
+#include "readers/powers_of_five.hpp"
+
+namespace vexa::readers {
+
+constexpr std::array<PowerOfFive, detail::power_count> powers_of_five =
+    detail::make_powers_of_five();
+
+} // namespace vexa::readers
