@@ -54,99 +54,139 @@ private:
   std::vector<std::pair<std::size_t, std::size_t>> kept_;
 };
 
+// Rows are read in place into a block of rows stored column by column, and
+// the block goes to the columns when it is full: a row's values are written
+// as its fields are read, and a row found incomplete is dropped by not
+// counting it.
 class ColumnCollector {
 public:
-  ColumnCollector(const Layout& layout, std::size_t rows) : layout_(layout) {
+  ColumnCollector(const Layout& layout, std::size_t rows)
+      : layout_(layout),
+        block_rows_(std::clamp<std::size_t>(block_values / layout.names().size(), 1, 512)),
+        block_(layout.names().size() * block_rows_) {
     columns_.reserve(layout.names().size());
     for (const std::string_view name : layout.names()) {
       columns_.push_back(Column{std::string(name), {}});
       columns_.back().values.reserve(rows);
     }
-    row_.resize(columns_.size());
   }
 
   // Every line of the text is a candidate row. With HashMarks::remove each
   // line is read as clean_line would leave it: tabs and leading White_Space
-  // do not change how a line splits, so only its '#' characters matter, and
-  // only the rare line holding one is copied without them. False when the
-  // caller asked the call to end.
+  // do not change how a line splits, and a row read whole from the raw line
+  // holds no '#' up to its last field, so cleaning changes none of its
+  // fields. Only a line that fails raw and holds a '#' is copied without
+  // them and read again. False when the caller asked the call to end.
   bool add_rows(std::string_view text, HashMarks marks);
 
-  ColumnTable finish() && { return std::move(columns_); }
+  ColumnTable finish() && {
+    flush();
+    return std::move(columns_);
+  }
 
 private:
-  // Reads the row's fields from p, never past the line's end; p is left
-  // where reading stopped. True when the row is complete.
+  // Values in a block: small enough to stay in the processor's cache, and
+  // no more memory than a few rows even for a header of very many names.
+  static constexpr std::size_t block_values = std::size_t{1} << 16;
+
+  // Reads the row's fields from p into the block's next row, never past the
+  // line's end; p is left where reading stopped. True when the row is
+  // complete.
   bool read_row(const char*& p, const char* end);
-  void add_row(std::string_view line);
+  void add_row(std::string_view line) {
+    const char* p = line.data();
+    if (read_row(p, p + line.size())) commit_row();
+  }
   void commit_row() {
-    for (std::size_t k = 0; k < columns_.size(); ++k)
-      columns_[k].values.push_back(row_[k]);
+    if (++filled_ == block_rows_) flush();
+  }
+  void flush() {
+    for (std::size_t k = 0; k < columns_.size(); ++k) {
+      const double* const first = block_.data() + k * block_rows_;
+      columns_[k].values.insert(columns_[k].values.end(), first, first + filled_);
+    }
+    filled_ = 0;
   }
 
   const Layout& layout_;
+  const std::size_t block_rows_;
   ColumnTable columns_;
-  std::vector<double> row_;
+  std::vector<double> block_; // column k's rows at [k·block_rows_, (k + 1)·block_rows_)
+  std::size_t filled_ = 0;
   std::string scratch_;
 };
 
+// Skips the White_Space before a field, up to the end of the line: stops at
+// a line feed. Fields are mostly parted by spaces.
+[[gnu::always_inline]] inline const char* skip_to_field(const char* p, const char* end) {
+  while (p < end) {
+    const auto b = static_cast<unsigned char>(*p);
+    if (b == ' ') {
+      ++p;
+      continue;
+    }
+    if (is_plain_ascii(b) || b == '\n') break;
+    const std::size_t n = white_space_length(p, end);
+    if (n == 0) break;
+    p += n;
+  }
+  return p;
+}
+
 // Splitting and the number rule in one pass: a field is a number exactly when
 // the longest number prefix runs up to the White_Space after it.
-bool read_field(const char*& p, const char* end, double& value) {
-  p = skip_white_space_in_line(p, end);
+[[gnu::always_inline]] inline bool read_field(const char*& p, const char* end, double& value) {
+  p = skip_to_field(p, end);
   if (p == end || *p == '\n') return false;
-  const auto number = parse_number_prefix(p, end);
-  if (!number || (p != end && white_space_length(p, end) == 0)) return false;
-  value = *number;
-  return true;
+  const char* const number_end = read_number_prefix(p, end, value);
+  if (number_end == nullptr) return false;
+  p = number_end;
+  return p == end || *p == ' ' || *p == '\n' || white_space_length(p, end) != 0;
 }
 
-bool ColumnCollector::read_row(const char*& p, const char* end) {
+bool ColumnCollector::read_row(const char*& cursor, const char* end) {
   const auto& kept = layout_.kept();
+  double* slot = block_.data() + filled_;
+  const char* p = cursor;
+  bool complete = true;
   if (kept.empty()) {
-    for (double& value : row_)
-      if (!read_field(p, end, value)) return false;
-    return true;
+    for (std::size_t k = 0; k < columns_.size() && complete; ++k, slot += block_rows_)
+      complete = read_field(p, end, *slot);
+  } else {
+    auto next = kept.begin();
+    double value = 0.0;
+    for (std::size_t field = 0; field < layout_.fields() && complete; ++field) {
+      complete = read_field(p, end, value);
+      if (next != kept.end() && next->first == field) slot[(next++)->second * block_rows_] = value;
+    }
   }
-  auto next = kept.begin();
-  double value = 0.0;
-  for (std::size_t field = 0; field < layout_.fields(); ++field) {
-    if (!read_field(p, end, value)) return false;
-    if (next != kept.end() && next->first == field) row_[(next++)->second] = value;
-  }
-  return true;
-}
-
-void ColumnCollector::add_row(std::string_view line) {
-  const char* p = line.data();
-  if (read_row(p, p + line.size())) commit_row();
+  cursor = p;
+  return complete;
 }
 
 bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
   if (columns_.empty() || text.empty()) return true; // an empty view may have no storage at all
   const char* p = text.data();
   const char* const end = p + text.size();
-  const auto find = [end](const char* from, char c) {
-    const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
-    return found != nullptr ? static_cast<const char*>(found) : end;
-  };
   InterruptPoll poll(poll_interval);
-  // The first '#' at or after the current line; data lines rarely hold one,
-  // so one search usually covers many lines.
-  const char* next_hash = marks == HashMarks::remove ? find(p, '#') : end;
   while (p < end) {
     const char* const line_start = p;
     const bool complete = read_row(p, end);
     // Reading stops inside the line, most often right at its line feed.
-    const char* const line_end = (p < end && *p == '\n') ? p : find(p, '\n');
-    if (next_hash < line_end) {
+    const char* line_end = end;
+    if (p < end && *p == '\n') {
+      line_end = p;
+    } else if (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+      line_end = static_cast<const char*>(lf);
+    }
+    if (complete) {
+      commit_row();
+    } else if (marks == HashMarks::remove &&
+               std::memchr(line_start, '#', static_cast<std::size_t>(line_end - line_start))) {
       scratch_.clear();
       for (const char* c = line_start; c < line_end; ++c)
         if (*c != '#') scratch_.push_back(*c);
       add_row(scratch_);
-      next_hash = find(line_end, '#');
-    } else if (complete) {
-      commit_row();
     }
     p = line_end == end ? end : line_end + 1;
     if (poll(static_cast<std::uint64_t>(p - line_start))) return false;
