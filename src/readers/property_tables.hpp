@@ -2,6 +2,8 @@
 // title lines, one line of column names, then numeric rows.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "common/outcome.hpp"
@@ -17,8 +19,10 @@ Outcome<ColumnTable> parse_thermoprop(std::string_view path);
 Outcome<ColumnTable> parse_bond_angle(std::string_view path);
 
 // The same readers over text already in memory; path only names the file in
-// messages.
-Outcome<ColumnTable> parse_thermoprop_text(std::string_view text, std::string_view path);
-Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_view path);
+// messages, and line_feeds, when given, bounds the line feeds in text.
+Outcome<ColumnTable> parse_thermoprop_text(std::string_view text, std::string_view path,
+                                           std::optional<std::size_t> line_feeds = std::nullopt);
+Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_view path,
+                                           std::optional<std::size_t> line_feeds = std::nullopt);
 
 } // namespace vexa::readers

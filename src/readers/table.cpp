@@ -197,10 +197,13 @@ bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
 // Rows the text can hold: a row of k fields takes at least 2k bytes with its
 // line feed (2k - 1 as the last line), and there are no more rows than lines.
 // Storage is reserved for that many, never for more than the text could
-// fill. Lines are counted in slices, asking between them whether to go on.
-std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields) {
+// fill. Unless the caller knows a bound on the line feeds, lines are counted
+// in slices, asking between them whether to go on.
+std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields,
+                                        std::optional<std::size_t> line_feeds) {
   constexpr std::size_t slice = std::size_t{64} << 20;
   const std::size_t by_size = (rows.size() + 1) / (2 * fields);
+  if (line_feeds) return std::min(by_size, *line_feeds + 1);
   std::size_t lines = 1;
   for (std::size_t done = 0; done < rows.size() && lines < by_size; done += slice) {
     if (done != 0 && interrupt_requested()) return std::nullopt;
@@ -223,10 +226,11 @@ std::string clean_line(std::string_view line) {
   return cleaned;
 }
 
-Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks) {
+Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks,
+                                  std::optional<std::size_t> line_feeds) {
   const Layout layout(names);
   if (layout.fields() == 0) return ColumnTable{};
-  const auto capacity = row_capacity(rows, layout.fields());
+  const auto capacity = row_capacity(rows, layout.fields(), line_feeds);
   if (!capacity) return interrupted();
   ColumnCollector collector(layout, *capacity);
   if (!collector.add_rows(rows, marks)) return interrupted();

@@ -1,6 +1,8 @@
 // Column tables built from whitespace-separated text rows.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,7 +24,10 @@ enum class HashMarks { keep, remove };
 // under each name must be a number; fields beyond the last name are ignored.
 // A name given again keeps its first place and takes the later field. With
 // HashMarks::remove each line is read as clean_line would leave it.
-// Fails only when the caller asked the call to end.
-Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks);
+// line_feeds, when given, is at least the number of line feeds in rows (the
+// count of the file they come from will do). Fails only when the caller
+// asked the call to end.
+Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks,
+                                  std::optional<std::size_t> line_feeds = std::nullopt);
 
 } // namespace vexa::readers

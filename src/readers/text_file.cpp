@@ -5,9 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/interruption.hpp"
 
@@ -35,8 +39,17 @@ BodyError out_of_memory(std::string_view path, std::size_t bytes) {
   return BodyError{ErrorKind::memory_error, std::move(message)};
 }
 
-// One read asks for at most this much, and validation goes in pieces of it.
-constexpr std::size_t read_block = std::size_t{4} << 20;
+// One read asks for at most this much: little enough that the piece is
+// still in the processor's cache when it is checked.
+constexpr std::size_t read_block = std::size_t{1} << 20;
+
+#if defined(__SSE2__)
+std::size_t lane_sum(__m128i lanes) {
+  const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+  return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+}
+#endif
 
 // Resizes bytes to `capacity`, keeping what it holds; false when memory runs
 // out (bytes stay as they were).
@@ -75,45 +88,73 @@ private:
 
 } // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
+std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* end = p + bytes.size();
+  const auto* const end = p + bytes.size();
+  std::size_t line_feeds = 0;
   while (p < end) {
-    // Most files are ASCII: test eight bytes at a time.
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) != 0) break;
-      p += 8;
+#if defined(__SSE2__)
+    // Most files are ASCII: 64 bytes are tested at a time, and their line
+    // feeds counted in byte lanes (a match is −1), summed before a lane can
+    // overflow.
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    __m128i lanes = _mm_setzero_si128();
+    for (int rounds = 0; end - p >= 64; p += 64) {
+      const auto* const block = reinterpret_cast<const __m128i*>(p);
+      const __m128i a = _mm_loadu_si128(block);
+      const __m128i b = _mm_loadu_si128(block + 1);
+      const __m128i c = _mm_loadu_si128(block + 2);
+      const __m128i d = _mm_loadu_si128(block + 3);
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) != 0) break;
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(a, line_feed));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(b, line_feed));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(c, line_feed));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(d, line_feed));
+      if (++rounds == 63) {
+        line_feeds += lane_sum(lanes);
+        lanes = _mm_setzero_si128();
+        rounds = 0;
+      }
     }
-    if (p == end) break;
-    const unsigned char b0 = *p;
-    if (b0 < 0x80) {
-      ++p;
-      continue;
+    line_feeds += lane_sum(lanes);
+#endif
+    // Character by character through the next 64 bytes at least, so that
+    // text that is not ASCII does not retry the wide test at every byte.
+    const unsigned char* const slow_until = end - p > 64 ? p + 64 : end;
+    while (p < slow_until) {
+      const unsigned char b0 = *p;
+      if (b0 < 0x80) {
+        line_feeds += b0 == '\n' ? 1 : 0;
+        ++p;
+        continue;
+      }
+      std::size_t length;
+      unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+      if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+      } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        if (b0 == 0xE0) low = 0xA0;  // overlong
+        if (b0 == 0xED) high = 0x9F; // surrogates
+      } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        if (b0 == 0xF0) low = 0x90;  // overlong
+        if (b0 == 0xF4) high = 0x8F; // beyond U+10FFFF
+      } else {
+        return std::nullopt;
+      }
+      if (static_cast<std::size_t>(end - p) < length) return std::nullopt;
+      if (p[1] < low || p[1] > high) return std::nullopt;
+      for (std::size_t k = 2; k < length; ++k)
+        if ((p[k] & 0xC0) != 0x80) return std::nullopt;
+      p += length;
     }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      length = 3;
-      if (b0 == 0xE0) low = 0xA0;  // overlong
-      if (b0 == 0xED) high = 0x9F; // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      length = 4;
-      if (b0 == 0xF0) low = 0x90;  // overlong
-      if (b0 == 0xF4) high = 0x8F; // beyond U+10FFFF
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < length) return false;
-    if (p[1] < low || p[1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k)
-      if ((p[k] & 0xC0) != 0x80) return false;
-    p += length;
   }
-  return true;
+  return line_feeds;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  return count_utf8_line_feeds(bytes).has_value();
 }
 
 Outcome<FileText> read_text_file(std::string_view path) {
@@ -138,7 +179,21 @@ Outcome<FileText> read_text_file(std::string_view path) {
     capacity = static_cast<std::size_t>(info.st_size) + 1;
   Bytes bytes;
   if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, capacity - 1));
+  // Each piece is checked as soon as it is read, while it is still in the
+  // processor's cache. A piece ends at a character's start: the bytes of the
+  // last character may still be on their way. A failed check is reported
+  // only once the whole file has been read, after any error of reading.
   std::size_t size = 0;
+  std::size_t checked = 0;
+  std::size_t line_feeds = 0;
+  bool valid = true;
+  const auto check = [&](std::size_t stop) {
+    if (!valid || stop <= checked) return;
+    const auto found = count_utf8_line_feeds({bytes.get() + checked, stop - checked});
+    valid = found.has_value();
+    line_feeds += found.value_or(0);
+    checked = stop;
+  };
   for (;;) {
     if (size == capacity) {
       const std::size_t grown = capacity * 2;
@@ -156,17 +211,14 @@ Outcome<FileText> read_text_file(std::string_view path) {
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
+    // A character is at most four bytes long: one that starts three bytes
+    // or more before the end has been read whole.
+    if (size - checked > 3) check(utf8_piece_end({bytes.get(), size}, size - 3));
     if (interrupt_requested()) return interrupted();
   }
-  const std::string_view text(bytes.get(), size);
-  for (std::size_t done = 0; done < size;) {
-    if (done != 0 && interrupt_requested()) return interrupted();
-    const std::size_t stop = utf8_piece_end(text, done + std::min(size - done, read_block));
-    if (!is_valid_utf8(text.substr(done, stop - done)))
-      return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
-    done = stop;
-  }
-  return FileText(std::move(bytes), size);
+  check(size);
+  if (!valid) return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
+  return FileText(std::move(bytes), size, line_feeds);
 }
 
 } // namespace vexa::readers

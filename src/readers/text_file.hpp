@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "common/outcome.hpp"
@@ -19,15 +20,19 @@ struct FreeBytes {
 };
 using Bytes = std::unique_ptr<char, FreeBytes>;
 
-// The whole content of a file, checked to be valid UTF-8.
+// The whole content of a file, checked to be valid UTF-8, and the number of
+// line feeds it holds (counted in the same pass).
 class FileText {
 public:
-  FileText(Bytes bytes, std::size_t size) : bytes_(std::move(bytes)), size_(size) {}
+  FileText(Bytes bytes, std::size_t size, std::size_t line_feeds)
+      : bytes_(std::move(bytes)), size_(size), line_feeds_(line_feeds) {}
   std::string_view text() const { return {bytes_.get(), size_}; }
+  std::size_t line_feeds() const { return line_feeds_; }
 
 private:
   Bytes bytes_;
   std::size_t size_;
+  std::size_t line_feeds_;
 };
 
 // Reads the file named by path (relative to the working directory unless
@@ -40,5 +45,9 @@ Outcome<FileText> read_text_file(std::string_view path);
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
+
+// The number of line feeds in the bytes when they are well-formed UTF-8,
+// nothing otherwise.
+std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes);
 
 } // namespace vexa::readers

@@ -58,17 +58,18 @@ std::string no_header(std::string_view path) {
 Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
   auto file = read_text_file(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  return parse_vexa_text(file->text(), path);
+  return parse_vexa_text(file->text(), path, file->line_feeds());
 }
 
-Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path) {
+Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,
+                                     std::optional<std::size_t> line_feeds) {
   const auto offset = header_offset(text);
   if (!offset) return interrupted();
   LineCursor lines(text.substr(*offset));
   std::string_view header;
   if (!lines.next(header)) return value_error(no_header(path));
   const std::string names = clean_line(header);
-  auto table = read_columns(names, lines.rest(), HashMarks::remove);
+  auto table = read_columns(names, lines.rest(), HashMarks::remove, line_feeds);
   if (table && table->empty()) return value_error(no_header(path));
   return table;
 }

@@ -1,6 +1,8 @@
 // Transport-property tables (viscosity.dat, diffself.dat, rdf.dat, ...).
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "common/outcome.hpp"
@@ -13,7 +15,8 @@ namespace vexa::readers {
 Outcome<ColumnTable> parse_vexa_file(std::string_view path);
 
 // The same reader over text already in memory; path only names the file in
-// messages.
-Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path);
+// messages, and line_feeds, when given, bounds the line feeds in text.
+Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,
+                                     std::optional<std::size_t> line_feeds = std::nullopt);
 
 } // namespace vexa::readers
