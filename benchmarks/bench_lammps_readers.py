@@ -1,13 +1,15 @@
-"""parse_thermoprop next to parse_vexa_file on the same rows, and
-read_group_count next to a Python str.find loop over the same log."""
+"""parse_thermoprop and parse_bond_angle against numpy.loadtxt and
+pandas.read_csv on the tables of bench_transport_table (laid out for all
+three readers), and read_group_count next to a Python str.find loop over the
+same log."""
 
 import os
 from pathlib import Path
 
 import harness
-from bench_transport_table import CACHE, table
+from bench_transport_table import CACHE, references, run_formats, timings  # noqa: F401
 
-THERMO, VEXA = "vexa_pp.parse_thermoprop", "vexa_pp.parse_vexa_file"
+THERMO, ANGLE = "vexa_pp.parse_thermoprop", "vexa_pp.parse_bond_angle"
 GROUP = "vexa_pp.read_group_count"
 FIND, READ_FIND = "str.find loop (text in memory)", "read + str.find loop"
 SAMPLE_LOG = Path(__file__).resolve().parents[1] / "vexa_pp" / "samples" / "lammps-run" / "log.lammps"
@@ -62,16 +64,15 @@ def find_loop(text, name):
     raise ValueError(f"Group '{name}' count not found")
 
 
-def table_timings(path, reps, warmup, ballast):
+def readers(path):
     import vexa_pp
-    first = vexa_pp.parse_thermoprop(path)
-    if first != vexa_pp.parse_vexa_file(path):
-        raise AssertionError("the two readers disagree on the same rows")
-    del first
-    contenders = {VEXA: lambda: vexa_pp.parse_vexa_file(path),
-                  THERMO: lambda: vexa_pp.parse_thermoprop(path)}
-    harness.warm(ballast)
-    return harness.compare(contenders, reps, warmup)
+    return {THERMO: lambda: vexa_pp.parse_thermoprop(path),
+            ANGLE: lambda: vexa_pp.parse_bond_angle(path), **references(path)}
+
+
+def check(path):
+    from bench_transport_table import check as check_values
+    return check_values(path, source=__name__)
 
 
 def group_timings(path, reps, warmup, ballast):
@@ -93,18 +94,11 @@ def group_timings(path, reps, warmup, ballast):
 
 
 def main(quick):
+    run_formats(quick, __name__, "lammps_readers: parse_thermoprop and parse_bond_angle",
+                [THERMO, ANGLE])
+
     size = 200_000 if quick else 100_000_000
     reps, warmup = (1, 0) if quick else (7, 1)
-
-    path = str(table(int(size / 92.5)))  # 92.5 bytes: the mean length of a row
-    mb = os.path.getsize(path) / 1e6
-    results = harness.in_modes(__name__, "table_timings", path=path, reps=reps, warmup=warmup,
-                               ballast=max(16 << 20, min(12 * int(mb * 1e6), 1536 << 20)))
-    harness.report(
-        f"== lammps_readers: parse_thermoprop and parse_vexa_file on the same {mb:.1f} MB "
-        f"table ({path})", results, "MB/s", lambda s: mb / s["median"],
-        [("thermoprop/vexa throughput", VEXA, THERMO, 0.9)])
-
     log = str(log_file(size))
     mb = os.path.getsize(log) / 1e6
     results = harness.in_modes(__name__, "group_timings", path=log, reps=reps, warmup=warmup,
