@@ -80,61 +80,71 @@ inline std::uint64_t padded_digits_value(std::uint64_t word, std::uint64_t non_d
 //
 // The digits on both sides of the point are read as one run: the first word
 // is the bytes from the literal's start with the point taken out. A run that
-// ends inside a word is read as if zeros followed it, which the scale makes
-// up for, so that no shift by the run's length is needed.
+// ends inside a word is read as if zeros followed it to the word's end, so
+// that no shift by the run's length is needed: each word then stands for
+// eight places, and the scale only depends on how many words were read.
 [[gnu::always_inline]] inline const char* read_common_shape(const char* p, CommonLiteral& literal) {
   literal.negative = *p == '-';
   p += (*p == '-') | (*p == '+');
-  const std::uint64_t first = load_word(p);
-  const int integer_digits = leading_digits(first);
-  if (integer_digits == 8) return nullptr;
-  std::uint64_t word = first;
-  const bool point = p[integer_digits] == '.';
-  if (point) {
-    const std::uint64_t kept = (std::uint64_t{1} << (8 * integer_digits)) - 1;
-    word = (first & kept) | (load_word(p + 1) & ~kept);
+  int integer_digits = 1;
+  int point = 1;
+  std::uint64_t word;
+  if (is_digit(p[0]) && p[1] == '.') {
+    // One digit before the point, as scientific notation writes it.
+    word = (load_word(p + 1) & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(p[0]);
+  } else {
+    word = load_word(p);
+    integer_digits = leading_digits(word);
+    if (integer_digits == 8) return nullptr;
+    point = p[integer_digits] == '.' ? 1 : 0;
+    if (point != 0) {
+      const std::uint64_t kept = (std::uint64_t{1} << (8 * integer_digits)) - 1;
+      word = (word & kept) | (load_word(p + 1) & ~kept);
+    }
   }
   std::uint64_t non_digits = non_digit_bytes(word);
-  int count = std::countr_zero(non_digits) / 8;
   std::uint64_t mantissa = padded_digits_value(word, non_digits);
-  int digits = count;
-  int padding = 8 - count;
-  if (count == 8) {
+  // Places after the point that the mantissa stands for, as a negative scale.
+  int scale = integer_digits - 8;
+  const char* digits_end = p + point;
+  if (non_digits != 0) {
+    const int count = std::countr_zero(non_digits) / 8;
+    if (count == 0) return nullptr;
+    digits_end += count;
+  } else {
     word = load_word(p + 8 + point);
     non_digits = non_digit_bytes(word);
-    count = std::countr_zero(non_digits) / 8;
     mantissa = mantissa * 100000000 + padded_digits_value(word, non_digits);
-    digits += count;
-    padding = 8 - count;
-    if (count == 8) {
+    scale -= 8;
+    digits_end += 8;
+    if (non_digits != 0) {
+      digits_end += std::countr_zero(non_digits) / 8;
+    } else {
       // At most three more: 19 digits in all. They are read exactly, since
       // padding them would overflow the mantissa.
       word = load_word(p + 16 + point);
-      count = leading_digits(word);
+      const int count = leading_digits(word);
       if (count > 3) return nullptr;
       mantissa = mantissa * integer_powers_of_ten[count] + leading_digits_value(word, count);
-      digits += count;
-      padding = 0;
+      scale -= count;
+      digits_end += 8 + count;
     }
   }
-  if (digits == 0) return nullptr;
-  p += digits + point;
-  int exponent = 0;
+  p = digits_end;
   if ((*p | 0x20) == 'e') {
     const char* e = p + 1;
     const bool negative_exponent = *e == '-';
     e += (*e == '-') | (*e == '+');
     if (!is_digit(*e)) return nullptr;
-    exponent = *e++ - '0';
+    int exponent = *e++ - '0';
     for (int k = 0; k < 2 && is_digit(*e); ++k)
       exponent = exponent * 10 + (*e++ - '0');
     if (is_digit(*e)) return nullptr;
-    if (negative_exponent) exponent = -exponent;
+    scale += negative_exponent ? -exponent : exponent;
     p = e;
   }
-  const int fraction_digits = point ? digits - integer_digits : 0;
   literal.mantissa = mantissa;
-  literal.scale = exponent - fraction_digits - padding;
+  literal.scale = scale;
   return p;
 }
 

@@ -146,18 +146,21 @@ private:
 
 bool ColumnCollector::read_row(const char*& cursor, const char* end) {
   const auto& kept = layout_.kept();
+  const std::size_t stride = block_rows_;
   double* slot = block_.data() + filled_;
   const char* p = cursor;
   bool complete = true;
   if (kept.empty()) {
-    for (std::size_t k = 0; k < columns_.size() && complete; ++k, slot += block_rows_)
+    const std::size_t columns = columns_.size();
+    for (std::size_t k = 0; k < columns && complete; ++k, slot += stride)
       complete = read_field(p, end, *slot);
   } else {
     auto next = kept.begin();
     double value = 0.0;
-    for (std::size_t field = 0; field < layout_.fields() && complete; ++field) {
+    const std::size_t fields = layout_.fields();
+    for (std::size_t field = 0; field < fields && complete; ++field) {
       complete = read_field(p, end, value);
-      if (next != kept.end() && next->first == field) slot[(next++)->second * block_rows_] = value;
+      if (next != kept.end() && next->first == field) slot[(next++)->second * stride] = value;
     }
   }
   cursor = p;
