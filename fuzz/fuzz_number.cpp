@@ -1,13 +1,17 @@
 // The number rule and the count rule over every field of arbitrary bytes,
 // against independent models: a plain walk over the characters for the
 // grammar, the C library's strtod for the value of a decimal literal, and
-// from_chars for a count.
+// from_chars for a count. Each field is also read as a table row reads it,
+// with more text after it, which is the only way the word-at-a-time road is
+// taken; and the input's first bytes, as a double, are written the ways files
+// write numbers and read back.
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -52,10 +56,29 @@ bool is_word(std::string_view field) {
          (field[0] == 'i' || field[0] == 'I' || field[0] == 'n' || field[0] == 'N');
 }
 
+bool same_value(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+         (std::isnan(a) && std::isnan(b));
+}
+
+// Where the number read from the field ends when White_Space and enough
+// text for the widest reads follow it, and its value.
+const char* read_in_text(std::string_view field, double& value) {
+  static std::string text; // keeps its storage from one field to the next
+  text.assign(field).append(48, ' ');
+  const char* const stop = read_number_prefix(text.data(), text.data() + text.size(), value);
+  return stop == text.data() + field.size() ? field.end() : nullptr;
+}
+
 void check_number(std::string_view field) {
   const auto value = parse_number(field);
   FUZZ_CHECK(value.has_value() == matches_grammar(field));
+  double in_text = 0.0;
+  const char* const stop = read_in_text(field, in_text);
+  // Not a number alone, nor with text after it; the same number either way.
+  FUZZ_CHECK(value.has_value() == (stop != nullptr));
   if (!value) return;
+  FUZZ_CHECK(same_value(in_text, *value));
   const bool negative = field[0] == '-';
   FUZZ_CHECK(std::signbit(*value) == negative);
   if (is_word(field)) {
@@ -89,8 +112,25 @@ void check_count(std::string_view token) {
 
 } // namespace
 
+// A double written as C's %.Ne for N = 0..19, %.17g and %.Ng write it.
+void check_written(double d, unsigned precision) {
+  if (!std::isfinite(d)) return;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*e", static_cast<int>(precision % 20), d);
+  check_number(buffer);
+  std::snprintf(buffer, sizeof buffer, "%.17g", d);
+  check_number(buffer);
+  std::snprintf(buffer, sizeof buffer, "%.*g", static_cast<int>(precision % 19) + 1, d);
+  check_number(buffer);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (size >= 9) {
+    std::uint64_t bits;
+    std::memcpy(&bits, data, 8);
+    check_written(std::bit_cast<double>(bits), data[8]);
+  }
   FieldCursor fields(text);
   for (std::string_view field; fields.next(field);) {
     check_number(field);
