@@ -4,6 +4,7 @@
 // must put the text back together exactly.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "check.hpp"
@@ -59,16 +60,39 @@ void check_table(const Outcome<ColumnTable>& table, std::string_view error, std:
   }
 }
 
+// Equal outcomes, values compared bit for bit (NaN included).
+bool same_table(const Outcome<ColumnTable>& a, const Outcome<ColumnTable>& b) {
+  if (!a || !b) return !a && !b && a.error().message == b.error().message;
+  if (a->size() != b->size()) return false;
+  for (std::size_t k = 0; k < a->size(); ++k) {
+    const Column& x = (*a)[k];
+    const Column& y = (*b)[k];
+    if (x.name != y.name || x.values.size() != y.values.size()) return false;
+    if (!x.values.empty() &&
+        std::memcmp(x.values.data(), y.values.data(), x.values.size() * sizeof(double)) != 0)
+      return false;
+  }
+  return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   // The readers only ever see valid UTF-8, but must stay in bounds on any
   // bytes: both kinds of input go through them.
-  (void)is_valid_utf8(text);
+  const auto census = take_utf8_census(text);
   const std::size_t lines = check_lines(text);
 
-  check_table(parse_vexa_text(text, path), "No header found in fuzz.dat", lines);
+  const auto table = parse_vexa_text(text, path);
+  check_table(table, "No header found in fuzz.dat", lines);
+  if (census) {
+    // What the census found, and the same table read with its help.
+    FUZZ_CHECK(census->line_feeds == count_line_feeds(text));
+    const std::size_t last_hash = text.rfind('#');
+    FUZZ_CHECK(census->hash_end == (last_hash == std::string_view::npos ? 0 : last_hash + 1));
+    FUZZ_CHECK(same_table(parse_vexa_text(text, path, census), table));
+  }
   const auto thermo = parse_thermoprop_text(text, path);
   FUZZ_CHECK(thermo.has_value() == (lines >= 2));
   check_table(thermo, "fuzz.dat: file too short", lines < 2 ? 0 : lines - 2);

@@ -88,16 +88,20 @@ private:
 
 } // namespace
 
-std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+std::optional<TextCensus> take_utf8_census(std::string_view bytes) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
   const auto* const end = p + bytes.size();
   std::size_t line_feeds = 0;
+  const unsigned char* last_hash = nullptr;  // a '#' found byte by byte
+  const unsigned char* hash_block = nullptr; // the last block holding one
   while (p < end) {
 #if defined(__SSE2__)
     // Most files are ASCII: 64 bytes are tested at a time, and their line
     // feeds counted in byte lanes (a match is −1), summed before a lane can
-    // overflow.
+    // overflow. Blocks holding a '#' are only noted.
     const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i hash = _mm_set1_epi8('#');
     __m128i lanes = _mm_setzero_si128();
     for (int rounds = 0; end - p >= 64; p += 64) {
       const auto* const block = reinterpret_cast<const __m128i*>(p);
@@ -110,6 +114,10 @@ std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes) {
       lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(b, line_feed));
       lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(c, line_feed));
       lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(d, line_feed));
+      const __m128i hashes =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, hash), _mm_cmpeq_epi8(b, hash)),
+                       _mm_or_si128(_mm_cmpeq_epi8(c, hash), _mm_cmpeq_epi8(d, hash)));
+      if (_mm_movemask_epi8(hashes) != 0) hash_block = p;
       if (++rounds == 63) {
         line_feeds += lane_sum(lanes);
         lanes = _mm_setzero_si128();
@@ -125,6 +133,7 @@ std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes) {
       const unsigned char b0 = *p;
       if (b0 < 0x80) {
         line_feeds += b0 == '\n' ? 1 : 0;
+        if (b0 == '#') last_hash = p;
         ++p;
         continue;
       }
@@ -150,11 +159,14 @@ std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes) {
       p += length;
     }
   }
-  return line_feeds;
+  if (hash_block != nullptr && (last_hash == nullptr || last_hash < hash_block))
+    last_hash = static_cast<const unsigned char*>(::memrchr(hash_block, '#', 64));
+  return TextCensus{line_feeds,
+                    last_hash == nullptr ? 0 : static_cast<std::size_t>(last_hash + 1 - begin)};
 }
 
 bool is_valid_utf8(std::string_view bytes) {
-  return count_utf8_line_feeds(bytes).has_value();
+  return take_utf8_census(bytes).has_value();
 }
 
 Outcome<FileText> read_text_file(std::string_view path) {
@@ -185,13 +197,16 @@ Outcome<FileText> read_text_file(std::string_view path) {
   // only once the whole file has been read, after any error of reading.
   std::size_t size = 0;
   std::size_t checked = 0;
-  std::size_t line_feeds = 0;
+  TextCensus census{0, 0};
   bool valid = true;
   const auto check = [&](std::size_t stop) {
     if (!valid || stop <= checked) return;
-    const auto found = count_utf8_line_feeds({bytes.get() + checked, stop - checked});
-    valid = found.has_value();
-    line_feeds += found.value_or(0);
+    const auto piece = take_utf8_census({bytes.get() + checked, stop - checked});
+    valid = piece.has_value();
+    if (valid) {
+      census.line_feeds += piece->line_feeds;
+      if (piece->hash_end != 0) census.hash_end = checked + piece->hash_end;
+    }
     checked = stop;
   };
   for (;;) {
@@ -218,7 +233,7 @@ Outcome<FileText> read_text_file(std::string_view path) {
   }
   check(size);
   if (!valid) return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
-  return FileText(std::move(bytes), size, line_feeds);
+  return FileText(std::move(bytes), size, census);
 }
 
 } // namespace vexa::readers

@@ -20,19 +20,25 @@ struct FreeBytes {
 };
 using Bytes = std::unique_ptr<char, FreeBytes>;
 
-// The whole content of a file, checked to be valid UTF-8, and the number of
-// line feeds it holds (counted in the same pass).
+// What one pass over a text finds besides its validity.
+struct TextCensus {
+  std::size_t line_feeds;
+  std::size_t hash_end; // one past the last '#', 0 when there is none
+};
+
+// The whole content of a file, checked to be valid UTF-8, with its census
+// (taken in the same pass).
 class FileText {
 public:
-  FileText(Bytes bytes, std::size_t size, std::size_t line_feeds)
-      : bytes_(std::move(bytes)), size_(size), line_feeds_(line_feeds) {}
+  FileText(Bytes bytes, std::size_t size, TextCensus census)
+      : bytes_(std::move(bytes)), size_(size), census_(census) {}
   std::string_view text() const { return {bytes_.get(), size_}; }
-  std::size_t line_feeds() const { return line_feeds_; }
+  const TextCensus& census() const { return census_; }
 
 private:
   Bytes bytes_;
   std::size_t size_;
-  std::size_t line_feeds_;
+  TextCensus census_;
 };
 
 // Reads the file named by path (relative to the working directory unless
@@ -46,8 +52,8 @@ Outcome<FileText> read_text_file(std::string_view path);
 // code points beyond U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
-// The number of line feeds in the bytes when they are well-formed UTF-8,
-// nothing otherwise.
-std::optional<std::size_t> count_utf8_line_feeds(std::string_view bytes);
+// The census of the bytes when they are well-formed UTF-8, nothing
+// otherwise.
+std::optional<TextCensus> take_utf8_census(std::string_view bytes);
 
 } // namespace vexa::readers

@@ -20,19 +20,21 @@ constexpr std::string_view header_mark = "#Time";
 // Only a line's first '#' can follow nothing but White_Space, so each line
 // is looked at up to its first '#' and then skipped: one pass over the text,
 // whatever it holds. Data rows rarely hold a '#', so the search mostly runs
-// from one '#' to the next.
-std::optional<std::size_t> header_offset(std::string_view text) {
+// from one '#' to the next, and it ends at hash_end, past which the text
+// holds none.
+std::optional<std::size_t> header_offset(std::string_view text, std::size_t hash_end) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
-  const auto find = [end](const char* from, char c) {
-    const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
+  const auto find = [](const char* from, const char* to, char c) {
+    const void* found = std::memchr(from, c, static_cast<std::size_t>(to - from));
     return static_cast<const char*>(found);
   };
   InterruptPoll poll(std::uint64_t{1} << 22);
   std::size_t header = 0;
   const char* line = begin; // the start of a line at or before `from`
-  for (const char* from = begin; from < end;) {
-    const char* const hash = find(from, '#');
+  const char* const hashes_end = begin + hash_end;
+  for (const char* from = begin; from < hashes_end;) {
+    const char* const hash = find(from, hashes_end, '#');
     if (hash == nullptr) break;
     // The line holding the '#' starts after the last line feed before it.
     const void* lf = ::memrchr(from, '\n', static_cast<std::size_t>(hash - from));
@@ -41,7 +43,7 @@ std::optional<std::size_t> header_offset(std::string_view text) {
     if (rest.starts_with(header_mark) &&
         trim_leading_white_space({line, static_cast<std::size_t>(hash - line)}).empty())
       header = static_cast<std::size_t>(line - begin);
-    const char* const next_lf = find(hash, '\n');
+    const char* const next_lf = find(hash, end, '\n');
     if (next_lf == nullptr) break;
     if (poll(static_cast<std::uint64_t>(next_lf + 1 - from))) return std::nullopt;
     from = line = next_lf + 1;
@@ -58,18 +60,19 @@ std::string no_header(std::string_view path) {
 Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
   auto file = read_text_file(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  return parse_vexa_text(file->text(), path, file->line_feeds());
+  return parse_vexa_text(file->text(), path, file->census());
 }
 
 Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,
-                                     std::optional<std::size_t> line_feeds) {
-  const auto offset = header_offset(text);
+                                     std::optional<TextCensus> census) {
+  const auto offset = header_offset(text, census ? census->hash_end : text.size());
   if (!offset) return interrupted();
   LineCursor lines(text.substr(*offset));
   std::string_view header;
   if (!lines.next(header)) return value_error(no_header(path));
   const std::string names = clean_line(header);
-  auto table = read_columns(names, lines.rest(), HashMarks::remove, line_feeds);
+  auto table = read_columns(names, lines.rest(), HashMarks::remove,
+                            census ? std::optional(census->line_feeds) : std::nullopt);
   if (table && table->empty()) return value_error(no_header(path));
   return table;
 }

@@ -1,12 +1,12 @@
 // Transport-property tables (viscosity.dat, diffself.dat, rdf.dat, ...).
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string_view>
 
 #include "common/outcome.hpp"
 #include "common/types.hpp"
+#include "readers/text_file.hpp"
 
 namespace vexa::readers {
 
@@ -15,8 +15,8 @@ namespace vexa::readers {
 Outcome<ColumnTable> parse_vexa_file(std::string_view path);
 
 // The same reader over text already in memory; path only names the file in
-// messages, and line_feeds, when given, bounds the line feeds in text.
+// messages, and the census, when given, is the text's own.
 Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,
-                                     std::optional<std::size_t> line_feeds = std::nullopt);
+                                     std::optional<TextCensus> census = std::nullopt);
 
 } // namespace vexa::readers
