@@ -21,12 +21,6 @@ constexpr Py_ssize_t reserve_limit = Py_ssize_t{1} << 22;
 // millisecond even where every item goes through __float__.
 constexpr Py_ssize_t signal_interval = Py_ssize_t{1} << 14;
 
-// True, with the handler's exception pending, when a signal handler raised
-// before item i.
-bool interrupted_at(Py_ssize_t i) {
-  return (i & (signal_interval - 1)) == signal_interval - 1 && signal_raised();
-}
-
 bool item_to_float(PyObject* item, double& out) {
   if (PyFloat_CheckExact(item)) {
     out = PyFloat_AS_DOUBLE(item);
@@ -49,24 +43,30 @@ void raise_not_a_sequence(PyObject* object) {
 }
 
 // An exact list read the way its iterator would read it: the length is
-// looked at again before every item, because an item's __float__ may grow or
-// shrink the list, and iteration then sees the list as it has become.
+// looked at again after every item whose conversion runs code, because its
+// __float__ may grow or shrink the list, and iteration then sees the list as
+// it has become. Exact floats run no code, so between them the length stays.
 bool convert_list_items(PyObject* list, FloatArray& out) {
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    if (interrupted_at(i)) return false;
-    PyObject* item = PyList_GET_ITEM(list, i);
-    if (PyFloat_CheckExact(item)) {
-      out.push_back(PyFloat_AS_DOUBLE(item));
-      continue;
+  Py_ssize_t i = 0;
+  for (Py_ssize_t chunk_end = signal_interval;; chunk_end += signal_interval) {
+    Py_ssize_t stop = std::min(chunk_end, PyList_GET_SIZE(list));
+    for (; i < stop; ++i) {
+      PyObject* item = PyList_GET_ITEM(list, i);
+      if (PyFloat_CheckExact(item)) {
+        out.push_back(PyFloat_AS_DOUBLE(item));
+        continue;
+      }
+      Py_INCREF(item); // user code below may drop the list's reference
+      double value = 0.0;
+      const bool ok = item_to_float(item, value);
+      Py_DECREF(item);
+      if (!ok) return false;
+      out.push_back(value);
+      stop = std::min(chunk_end, PyList_GET_SIZE(list));
     }
-    Py_INCREF(item); // user code below may drop the list's reference
-    double value = 0.0;
-    const bool ok = item_to_float(item, value);
-    Py_DECREF(item);
-    if (!ok) return false;
-    out.push_back(value);
+    if (i >= PyList_GET_SIZE(list)) return true;
+    if (signal_raised()) return false;
   }
-  return true;
 }
 
 bool convert_list(PyObject* list, FloatArray& out) {
@@ -88,10 +88,10 @@ bool convert_tuple(PyObject* tuple, FloatArray& out) {
   const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
   out.reserve(static_cast<std::size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
+    if (i % signal_interval == 0 && i != 0 && signal_raised()) return false;
     double value = 0.0;
     if (!item_to_float(PyTuple_GET_ITEM(tuple, i), value)) return false;
     out.push_back(value);
-    if (interrupted_at(i)) return false;
   }
   return true;
 }
@@ -151,7 +151,7 @@ bool convert_by_iteration(PyObject* object, FloatArray& out) {
     double value = 0.0;
     if (!item_to_float(item.get(), value)) return false;
     out.push_back(value);
-    if (interrupted_at(i)) return false;
+    if (i % signal_interval == signal_interval - 1 && signal_raised()) return false;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "binding/results.hpp"
 
+#include <algorithm>
+
 #include "binding/signals.hpp"
 
 namespace vexa::binding {
@@ -15,12 +17,17 @@ PyObject* to_python(std::uint64_t value) {
 PyObject* to_python(const FloatArray& values) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
   if (!list) return nullptr;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    // Millions of floats take a while: a pending Ctrl-C is not kept waiting.
-    if ((i & 0xFFFF) == 0xFFFF && signal_raised()) return nullptr;
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  // Millions of floats take a while: a pending Ctrl-C is looked for between
+  // runs of them.
+  constexpr std::size_t run = std::size_t{1} << 16;
+  for (std::size_t first = 0; first < values.size(); first += run) {
+    if (first != 0 && signal_raised()) return nullptr;
+    const std::size_t last = std::min(values.size(), first + run);
+    for (std::size_t i = first; i < last; ++i) {
+      PyObject* item = PyFloat_FromDouble(values[i]);
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
   }
   return list.release();
 }
