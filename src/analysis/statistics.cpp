@@ -42,8 +42,10 @@ std::uint64_t local_maximum_finder(const FloatArray& data, std::uint64_t search_
                                      ? std::numeric_limits<std::uint64_t>::max()
                                      : static_cast<std::uint64_t>(first);
   const Wide n = data.size();
-  const Wide end = k > n ? 0 : n - k; // one past the last candidate
-  if (k == 0 || n <= Wide{2} * k || first >= end) return fallback;
+  // One past the last candidate; data of at most 2k points has none, since
+  // then end <= k <= first.
+  const Wide end = k > n ? 0 : n - k;
+  if (k == 0 || first >= end) return fallback;
 
   for (auto i = static_cast<std::size_t>(first); i < static_cast<std::size_t>(end); ++i) {
     const double peak = data[i];
