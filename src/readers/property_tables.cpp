@@ -38,15 +38,11 @@ Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_vi
 }
 
 Outcome<ColumnTable> parse_thermoprop(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_thermoprop_text(file->text(), path);
+  return parse_file(path, parse_thermoprop_text);
 }
 
 Outcome<ColumnTable> parse_bond_angle(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_bond_angle_text(file->text(), path);
+  return parse_file(path, parse_bond_angle_text);
 }
 
 } // namespace vexa::readers

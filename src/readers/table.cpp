@@ -155,13 +155,15 @@ bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
   return true;
 }
 
-// Rows the text can hold: a row of k fields takes at least 2k bytes with its
-// line feed (2k - 1 as the last line), and there are no more rows than lines.
-// Storage is reserved for that many, never for more than the text could
-// fill. Lines are counted in slices, asking between them whether to go on.
+// Rows to reserve storage for: no more than there are lines, and no more
+// than rows of k fields of at least eight bytes each (a separator included)
+// would fill, so that the reservation never exceeds the text's own size,
+// whatever junk it holds. Real tables write wider fields than that, so their
+// columns are not reallocated; a table of narrower fields grows as it goes.
+// Lines are counted in slices, asking between them whether to go on.
 std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields) {
   constexpr std::size_t slice = std::size_t{64} << 20;
-  const std::size_t by_size = (rows.size() + 1) / (2 * fields);
+  const std::size_t by_size = rows.size() / (8 * fields) + 1;
   std::size_t lines = 1;
   for (std::size_t done = 0; done < rows.size() && lines < by_size; done += slice) {
     if (done != 0 && interrupt_requested()) return std::nullopt;

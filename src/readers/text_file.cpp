@@ -29,12 +29,6 @@ BodyError system_error(std::string_view path, int code) {
   return read_error(path, reason);
 }
 
-BodyError out_of_memory(std::string_view path, std::size_t bytes) {
-  std::string message(path);
-  message.append(": not enough memory to read ").append(std::to_string(bytes)).append(" bytes");
-  return BodyError{ErrorKind::memory_error, std::move(message)};
-}
-
 // One read asks for at most this much, and validation goes in pieces of it.
 constexpr std::size_t read_block = std::size_t{4} << 20;
 
@@ -74,6 +68,16 @@ private:
 };
 
 } // namespace
+
+BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes) {
+  std::string message(path);
+  message.append(": not enough memory to ")
+      .append(doing)
+      .append(" ")
+      .append(std::to_string(bytes))
+      .append(" bytes");
+  return BodyError{ErrorKind::memory_error, std::move(message)};
+}
 
 bool is_valid_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -137,12 +141,12 @@ Outcome<FileText> read_text_file(std::string_view path) {
   if (S_ISREG(info.st_mode) && info.st_size > 0)
     capacity = static_cast<std::size_t>(info.st_size) + 1;
   Bytes bytes;
-  if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, capacity - 1));
+  if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, "read", capacity - 1));
   std::size_t size = 0;
   for (;;) {
     if (size == capacity) {
       const std::size_t grown = capacity * 2;
-      if (!allocate(bytes, grown)) return std::unexpected(out_of_memory(path, grown));
+      if (!allocate(bytes, grown)) return std::unexpected(out_of_memory(path, "read", grown));
       capacity = grown;
     }
     // Bounded reads, so that the question below comes often even for a

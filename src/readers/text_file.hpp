@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "common/outcome.hpp"
@@ -36,6 +37,22 @@ private:
 // MemoryError "{path}: not enough memory to read {n} bytes"; or the end the
 // caller asked for while waiting or reading.
 Outcome<FileText> read_text_file(std::string_view path);
+
+// MemoryError "{path}: not enough memory to {doing} {bytes} bytes".
+BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes);
+
+// Reads the file and hands its text to parse(text, path). Running out of
+// memory while parsing is reported, as while reading, with the file's name.
+template <class Parse>
+auto parse_file(std::string_view path, Parse parse) -> decltype(parse(path, path)) {
+  auto file = read_text_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  try {
+    return parse(file->text(), path);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(out_of_memory(path, "parse", file->text().size()));
+  }
+}
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).
