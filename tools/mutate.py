@@ -135,12 +135,12 @@ def main(argv: list[str] | None = None) -> int:
     if args.compare:
         return compare(*args.compare)
     chosen = [m for m in MUTANTS if not args.only or args.only in m.name]
+    for m in chosen:  # every mutant must apply before any is run
+        check(m)
     if args.list:
         for m in chosen:
             print(f"{m.name:40} {m.path}: {m.what}")
         return 0
-    for m in chosen:  # every mutant must apply before any is run
-        check(m)
     outcomes = []
     try:
         for m in chosen:
