@@ -105,7 +105,15 @@ PyModuleDef_Slot probe_slots[] = {
 };
 
 PyModuleDef probe_definition = {
-    PyModuleDef_HEAD_INIT, "_frame_probe", "", 0, nullptr, probe_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_frame_probe",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = probe_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 } // namespace
