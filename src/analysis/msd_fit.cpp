@@ -112,12 +112,15 @@ template <std::size_t width>
     // bound never exceeds n + 1, so it is exact as a double.
     Vector bound{};
     std::uint64_t top = 0;
+    std::uint64_t common = std::numeric_limits<std::uint64_t>::max(); // the smallest bound
     for (std::size_t lane = 0; lane < width; ++lane) {
       const std::uint64_t i = block + lane;
-      if (i >= problem.stop || i > n || repeats_next_time(problem.t, i)) continue;
-      const std::uint64_t lane_bound = std::min({problem.stop - i, problem.max_window, n - i + 1});
+      std::uint64_t lane_bound = 0;
+      if (i < problem.stop && i <= n && !repeats_next_time(problem.t, i))
+        lane_bound = std::min({problem.stop - i, problem.max_window, n - i + 1});
       bound[lane] = static_cast<double>(lane_bound);
       top = std::max(top, lane_bound);
+      common = std::min(common, lane_bound);
     }
     if (top <= shortest) continue;
     if (poll(top)) return interrupted();
@@ -132,9 +135,18 @@ template <std::size_t width>
     for (; j < shortest; ++j)
       extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
     Closest<Vector> closest{zero + inf, zero};
-    for (; j < top; ++j) {
+    // Below the smallest bound every lane is open and the per-lane test can
+    // go: in most blocks every bound is max_window, so that loop does nearly
+    // all the work.
+    const Mask<Vector> every_lane = zero == zero;
+    for (; j < common; ++j) {
       extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
       const Vector count = zero + static_cast<double>(j); // 0.0 + j is j
+      consider(closest, sums, count, every_lane, problem.low, problem.high);
+    }
+    for (; j < top; ++j) {
+      extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
+      const Vector count = zero + static_cast<double>(j);
       consider(closest, sums, count, count < bound, problem.low, problem.high);
     }
     // Merged in scan order; a later start must be strictly closer.
