@@ -4,6 +4,7 @@ hand-counted windows, the fit's own choices, files with known blocks."""
 
 import math
 import random
+import re
 import statistics
 
 import pytest
@@ -108,6 +109,33 @@ def test_msd_file_in_si(tmp_path, units, seconds, area):
     assert list(table.columns) == ["Na", "all"]
     assert table.columns["Na"] + table.columns["all"] == pytest.approx(
         [0.0, 1.5 * area, 0.0, 3 * area])
+
+
+FIX = "fix m all ave/time 10 1 10 c_m[4] file {}"
+
+
+@pytest.mark.parametrize("deck, expect", [
+    (["timestep 5.0", "run 10", FIX.format("./msd.out"), "timestep 2.0", "run 90"], 2.0),
+    # Moved next to the log; a run of no steps takes no time.
+    (["timestep 5.0", FIX.format("out/msd.out"), "run 0", "timestep 2.0", "run 90"], 2.0),
+    (["timestep 5.0", FIX.format("msd.out"), "  timestep 2.0", "run 90"], 2.0),
+    (["timestep 5.0", FIX.format("msd.out"), "timestep ${dt}", "timestep 2.0", "run 90"], 2.0),
+    (["timestep 2.0", FIX.format("other.out"), "run 90"], 2.0),  # the deck's only timestep
+    (["timestep 5.0", FIX.format("msd.out"), "timestep ${dt}", "run 90"],
+     "'timestep ${dt}' on line 3 of log.lammps is not a number"),
+    (["timestep 5.0", FIX.format("msd.out"), "run 10", "timestep 2.0", "run 90"],
+     "the timestep changes while fix m writes it: 5 (line 1), 2 (line 4)"),
+    (["timestep 5.0", "run 10", FIX.format("other.out"), "timestep 2.0", "run 90"],
+     "no fix in log.lammps writes msd.out"),
+    ([FIX.format("msd.out"), "unfix m", "timestep 2.0", "run 90"], "no run in log.lammps after"),
+])
+def test_timestep_of_the_fix_writing_the_file(tmp_path, deck, expect):
+    log = lammps.read_log("\n".join(deck))
+    if isinstance(expect, float):
+        assert log.timestep_for(tmp_path / "msd.out") == expect
+    else:
+        with pytest.raises(ValueError, match=re.escape(expect)):
+            log.timestep_for(tmp_path / "msd.out")
 
 
 def test_histogram_blocks(tmp_path):

@@ -48,7 +48,7 @@ from .uncertainty import block_average, line_fit, spread, window_slopes
 TRANSPORT_TABLES = ("diffself.dat", "diffonsag.dat", "viscosity.dat", "thermconductivity.dat")
 THERMO_PATTERN = "*_prod.dat"
 ANGLE_PATTERN = "*angle*.dat"
-LOG_NAME = "log.lammps"
+LOG_NAME = lammps.LOG_NAME
 KNOWN_IONS = tuple(physics.ION_CHARGES)
 WATER_MOLAR_MASS = 18.015  # g/mol
 # Self-diffusion coefficients of liquids lie well inside this band; a value
