@@ -43,7 +43,7 @@ from ._vexa_pp import (
     read_group_count,
     tau_calculator,
 )
-from .uncertainty import block_average, line_fit, spread, window_slopes
+from .uncertainty import block_average, line_fit, spread, window_spread
 
 TRANSPORT_TABLES = ("diffself.dat", "diffonsag.dat", "viscosity.dat", "thermconductivity.dat")
 THERMO_PATTERN = "*_prod.dat"
@@ -392,31 +392,47 @@ def _has_time_header(path: Path) -> bool:
     return any(line.lstrip().startswith(b"#Time") for line in head.splitlines())
 
 
+# A line break followed by a blank or comment line, or by the end.
+_NOT_DATA = re.compile(rb"\n(?=[ \t]*(?:#|\r?\n|\r?\Z))")
+_TIME_HEADER = re.compile(rb"(?m)^[ \t]*#Time")
+
+
 def _check_rows(report: RunReport, path: Path, rows: int, time_header: bool = False) -> None:
     """Say what the reader dropped without a word: all rows when they do not
-    fit the header (a problem), some of them (a note)."""
+    fit the header (a problem), some of them (a note). Lines are counted at
+    the speed of a byte search, and only the first rows are split."""
     try:
-        lines = path.read_text("utf-8", "replace").splitlines()
+        data = path.read_bytes()
     except OSError:
         return  # the reader has said why
-    header = 1
     if time_header:
-        header = max((k for k, line in enumerate(lines) if line.lstrip().startswith("#Time")),
-                     default=0)
-    if header >= len(lines):
+        found = None
+        for found in _TIME_HEADER.finditer(data):
+            pass
+        header = found.start() if found else 0
+    else:
+        header = data.find(b"\n") + 1
+        if not header:
+            return
+    line_end = data.find(b"\n", header)
+    if line_end < 0:
         return
-    names = len(lines[header].replace("#", " ").split())
-    data = [line.split() for line in lines[header + 1:]
-            if line.strip() and not line.lstrip().startswith("#")]
-    if not data:
+    names = len(data[header:line_end].replace(b"#", b" ").split())
+    # Each line of the rest starts after a line break, the last one included.
+    body = data[line_end:]
+    lines = body.count(b"\n")
+    data_lines = lines - len(_NOT_DATA.findall(body))
+    if not data_lines:
         report.notes.append(f"{path.name}: no data rows")
     elif rows == 0:
-        fields = Counter(len(d) for d in data).most_common(1)[0][0]
+        head = [line.split() for line in body[:1 << 16].splitlines()
+                if line.strip() and not line.lstrip().startswith(b"#")]
+        fields = Counter(len(d) for d in head).most_common(1)[0][0] if head else names
         report.problems.append(
             f"{path}: header has {names} names, rows have {fields} fields" if fields < names
             else f"{path}: no row is all numbers")
-    elif len(data) > rows:
-        report.notes.append(f"{path.name}: {len(data) - rows} of {len(data)} rows dropped "
+    elif data_lines > rows:
+        report.notes.append(f"{path.name}: {data_lines - rows} of {data_lines} rows dropped "
                             "(too few fields, or fields that are not numbers)")
 
 
@@ -487,18 +503,18 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
         return result
     per_slope = 1.0 / (2 * settings.dimensions)
     result.fit_error = line_fit(fit_time, window_msd).slope_error * per_slope
-    others = window_slopes(time, msd, settings.margin, settings.min_window, settings.max_window,
-                           settings.max_error, settings.min_displacement)
-    result.windows = len(others)
-    if len(others) >= 3:
+    others = window_spread(time, msd, settings.margin, settings.min_window,
+                           settings.max_window, settings.max_error, settings.min_displacement)
+    result.windows = others.count
+    if others.count >= 3:
         result.spread_from = "windows"
-        values = [s * per_slope for s in others]
+        result.window_spread = others.std * per_slope
     else:
         half = len(fit_time) // 2
         result.spread_from = "halves"
         values = [line_fit(fit_time[:half], window_msd[:half]).slope * per_slope,
                   line_fit(fit_time[half:], window_msd[half:]).slope * per_slope]
-    result.window_spread = spread(values).std or math.nan
+        result.window_spread = spread(values).std or math.nan
     return result
 
 
