@@ -191,6 +191,7 @@ def test_run_as_lammps_writes_it(tmp_path):
     assert {g: f["diffusion_coefficient"] for g, f in fits.items()} == pytest.approx(
         {"K": 2e-9, "OH": 5e-9}, rel=1e-6)
     assert all(f["standard_error"] < 1e-6 * f["diffusion_coefficient"] for f in fits.values())
+    assert not any("windows disagree" in w for w in report["warnings"])  # round-off only
     temperature, volume, length = 300.0, 27000e-30, 30e-10
     shift = 2.837297 * K * temperature / (6 * math.pi * 1e-3 * length)
     corrections = report["corrections"]
@@ -223,6 +224,8 @@ def test_run_as_lammps_writes_it(tmp_path):
     ("(30 30 30)", "(30 30 40)", [], "box: the finite-size correction takes L = V^(1/3)"),
     ("units metal", "units si", [], "check the units"),  # Å^2 and ps read as m^2 and s
     ("", "", ["--ion-group", "Xx"], "charge of group 'Xx' unknown (--charge Xx=+1)"),
+    ("", "", ["--min-window", "2", "--max-window", "3"],
+     "window holds under 1 % of the rows for K (2 of 201 rows), Xx (2 of 201 rows)"),
 ])
 def test_warnings_and_notes(tmp_path, old, new, args, expect):
     run = write_run(tmp_path / "run", ions=("K", "Xx"))

@@ -55,6 +55,12 @@ WATER_MOLAR_MASS = 18.015  # g/mol
 # outside it is almost always a unit slip.
 PLAUSIBLE_D = (1e-12, 1e-6)  # m^2/s
 HOPPING_IONS = ("OH", "H3O")
+# Windows whose D differ by less than this fraction of D agree, whatever the
+# regression's error says.
+AGREEMENT = 1e-6
+# A window holding less of the run than this was likely picked by chance: on
+# a long noisy run some short window always has a log-log slope near 1.
+SMALL_SHARE = 0.01
 _TEMPERATURE_NAMES = {"temp", "temperature", "thermo_temp"}
 _GROUP_LINE = re.compile(r"^\s*(\d+) atoms in group (\S+)\s*$", re.MULTILINE)
 
@@ -115,6 +121,11 @@ class MsdFit:
     @property
     def ok(self) -> bool:
         return math.isfinite(self.slope)
+
+    @property
+    def share(self) -> float:
+        """The window's rows as a fraction of the table's."""
+        return self.window_points / len(self.time) if self.time else math.nan
 
     @property
     def error(self) -> float:
@@ -544,22 +555,33 @@ def _loglog_slope(time: list[float], msd: list[float]) -> float:
 def _check_fits(report: RunReport) -> None:
     low, high = PLAUSIBLE_D
     disagree: dict[str, list[str]] = {}
+    small: dict[str, list[str]] = {}
     for fit in report.msd:
         if not fit.ok:
             continue
+        if fit.share < SMALL_SHARE:
+            small.setdefault(fit.table, []).append(
+                f"{fit.column} ({fit.window_points} of {len(fit.time)} rows)")
         if not low <= abs(fit.diffusion) <= high:
             report.warnings.append(
                 f"{fit.table} {fit.column}: D = {fit.diffusion:.3e} m^2/s is outside {low:g} .. "
                 f"{high:g} m^2/s; check the units (time in s and MSD in m^2? Å^2 and ps "
                 "written as SI?)")
-        if fit.window_spread > 2 * fit.fit_error:
+        # On exact data both errors are round-off, whose ratio means nothing.
+        scale = max(fit.fit_error, AGREEMENT * abs(fit.diffusion))
+        if fit.window_spread > 2 * scale:
             disagree.setdefault(fit.table, []).append(
-                f"{fit.column} ({fit.window_spread / fit.fit_error:.1f} x)")
+                f"{fit.column} ({fit.window_spread / scale:.1f} x)")
     for table, columns in disagree.items():
         report.warnings.append(
             f"{table}: the windows disagree by more than twice the regression's standard "
             f"error for {', '.join(columns)}: the choice of window decides D, and its ± "
             "includes that spread (a longer run narrows it; see --max-window, --tolerance)")
+    for table, columns in small.items():
+        report.warnings.append(
+            f"{table}: the fitted window holds under {100 * SMALL_SHARE:g} % of the rows for "
+            f"{', '.join(columns)}: the window closest to slope 1 is then as likely chance as "
+            "diffusion; fit over more of the run with a larger --min-window and --max-window")
 
 
 def _thermo_means(report: RunReport, path: Path) -> None:

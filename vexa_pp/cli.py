@@ -50,8 +50,17 @@ Analyse the files that one or more simulation runs left in their directories:
 Every MSD column is fitted over the window of rows whose log-log slope is
 closest to 1 (diffusive motion), with a straight line through the MSD there;
 the slope divided by 2 x DIMENSIONS is the self-diffusion coefficient D in
-m^2/s. Its ± joins the regression's standard error and the spread of D over
-the other windows the search accepts (or the two halves of the chosen one).
+m^2/s. Its ± joins the regression's standard error and the sample standard
+deviation of D over every window the search accepts (or over the two halves
+of the chosen one, when it accepts fewer than three).
+
+The window is chosen by its log-log slope, so the slope shown is near 1 by
+construction and says nothing of the fit. On a long noisy run some short
+window always comes close to 1 by chance, and on exact data the shortest,
+earliest window wins a tie: the table gives the window's share of the rows,
+and a share under 1 % is flagged. A larger --min-window (and --max-window)
+fits over more of the run; the ± over windows shows how much the choice
+matters.
 
 With the run's temperature (thermodynamic table) and mean volume, and a
 viscosity (--viscosity, or the experimental one of the salt the ion groups

@@ -81,7 +81,7 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
                       f"D = slope / {2 * settings.dimensions}; ± the regression and the "
                       "spread over windows together)"]
         header = ["column", "D m^2/s", "± fit", "± windows", "windows", "window ps", "points",
-                  "log-log slope"]
+                  "of run", "log-log slope"]
         lines += table(header + (["D∞ m^2/s"] if corrected else []),
                        [_fit_row(f, corrected) for f in fits], "    ")
 
@@ -149,13 +149,13 @@ def _peak_text(peak: AnglePeak) -> str:
 def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
     if not fit.ok:
         row = [fit.column, "no fit", "—", "—", "", "no window with a log-log slope near 1", "",
-               ""]
+               "", ""]
         return row + (["—"] if corrected else [])
     row = [fit.column, pm(fit.diffusion, fit.error), f"{fit.fit_error:.1e}",
            f"{fit.window_spread:.1e}",
            str(fit.windows) if fit.spread_from == "windows" else "halves",
            f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
-           str(fit.window_points), f"{fit.loglog_slope:.4f}"]
+           str(fit.window_points), f"{100 * fit.share:.2g} %", f"{fit.loglog_slope:.4f}"]
     return row + ([sci(fit.finite_size)] if corrected else [])
 
 
@@ -228,6 +228,7 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
             "start_time": fit.window_start,
             "end_time": fit.window_end,
             "points": fit.window_points,
+            "share_of_rows": fit.share,
             "first_row": fit.first_row,
             "loglog_slope": number(fit.loglog_slope),
         },
