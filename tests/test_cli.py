@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import vexa_pp
-from vexa_pp import salts
+from vexa_pp import analysis, salts
 from vexa_pp.cli import main
 
 SAMPLE = Path(vexa_pp.__file__).parent / "samples" / "lammps-run"
@@ -248,8 +248,7 @@ def test_charges_from_the_command_line(tmp_path):
      dict(margin=0.2, min_window=5, max_window=40)),
     (["--tolerance", "0.02", "--min-displacement", "0"], dict(max_error=0.02, min_displacement=0.0)),
     (["--dimensions", "2"], dict(dimensions=2)),
-    (["--tolerance", "0"], dict(max_error=0.0)),  # nothing qualifies
-    (["--margin", "nan"], dict(margin=math.nan)),  # nor here; JSON has no NaN
+    (["--tolerance", "1e-9"], dict(max_error=1e-9)),  # nothing qualifies; JSON has no NaN
 ])
 def test_fit_options(options, settings):
     document = cli_json("analyze", SAMPLE, *options)
@@ -296,6 +295,24 @@ def test_several_runs(tmp_path):
 
     code, out, err = cli("analyze", *runs[:2], "--progress")
     assert code == 0 and "2/2" in err and "over 2 runs" in out and "sample std" in out
+
+
+def test_a_run_that_raises_leaves_the_others(tmp_path):
+    table = tmp_path / "table"
+    table.mkdir()
+    (table / "diffself.dat").write_text(DROPPED)
+    options = analysis.Options(solvent_molar_mass=0.0)  # the command line refuses it
+    for jobs in (1, 2):
+        crashed, fine = analysis.analyze_runs([write_run(tmp_path / "run"), table], options, jobs)
+        assert "ZeroDivisionError" in crashed.error and fine.error is None and fine.msd
+
+
+def test_interrupted(monkeypatch):
+    def interrupted(*args):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(analysis, "analyze_runs", interrupted)
+    assert cli("analyze", SAMPLE) == (130, "", "vexa-pp: interrupted\n")
 
 
 def test_missing_files_are_skipped(tmp_path):
@@ -369,6 +386,16 @@ def test_missing_or_empty_run_directory(tmp_path, make):
     (["props", "--salt", "NaCl", "--molality", "1", "-0.5", "--temperature", "300"],
      "a molality cannot be negative (or NaN): -0.5"),
     (["hop", "--temperature", "300"], "the following arguments are required"),
+    (["analyze", ".", "--temperature", "25"], "--temperature: temperature 25 K is below 250 K"),
+    (["props", "--salt", "NaCl", "--molality", "1", "--temperature", "nan"],
+     "--temperature: must be a finite number, not nan"),
+    (["analyze", ".", "--solvent-molar-mass", "0"], "--solvent-molar-mass: must be positive"),
+    (["analyze", ".", "--margin", "nan"], "--margin: must be a finite number"),
+    (["analyze", ".", "--margin", "0.5"], "--margin: must be at least 0 and below 0.5"),
+    (["analyze", ".", "--tolerance", "0"], "--tolerance: must be positive"),
+    (["hop", "--experimental-conductivity", "20", "--md-conductivity", "12", "--temperature",
+      "300", "--box-length", "21.7", "--particles", "-8", "--hop-distance", "2.5"],
+     "--particles: must be positive"),
 ])
 def test_usage_errors(args, message):
     code, out, err = cli(*args)

@@ -274,18 +274,40 @@ def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
     if jobs <= 1 or len(paths) <= 1:
         reports = []
         for path in paths:
-            reports.append(analyze_run(path, options))
+            reports.append(_analyze_alone(path, options))
             if progress is not None:
                 progress(path)
         return reports
     done: dict[int, RunReport] = {}
     with ProcessPoolExecutor(max_workers=min(jobs, len(paths))) as pool:
-        futures = {pool.submit(analyze_run, path, options): k for k, path in enumerate(paths)}
-        for future in as_completed(futures):
-            done[futures[future]] = future.result()
-            if progress is not None:
-                progress(paths[futures[future]])
+        futures = {pool.submit(_analyze_alone, path, options): k for k, path in enumerate(paths)}
+        try:
+            for future in as_completed(futures):
+                path = paths[futures[future]]
+                try:
+                    done[futures[future]] = future.result()
+                except Exception as exc:  # noqa: BLE001 - a worker that died
+                    done[futures[future]] = _unexpected(path, exc)
+                if progress is not None:
+                    progress(path)
+        except BaseException:
+            for future in futures:  # Ctrl-C: no run waits to start
+                future.cancel()
+            raise
     return [done[k] for k in range(len(paths))]
+
+
+def _analyze_alone(path: Path, options: Options) -> RunReport:
+    """One run, whose unexpected failure is its own: the other runs are
+    still reported."""
+    try:
+        return analyze_run(path, options)
+    except Exception as exc:  # noqa: BLE001 - whatever it is, it is this run's
+        return _unexpected(path, exc)
+
+
+def _unexpected(path: Path, exc: Exception) -> RunReport:
+    return RunReport(path, error=f"{path}: analysis failed with {type(exc).__name__}: {exc}")
 
 
 def analyze_run(path: Path, options: Options) -> RunReport:

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
 import sys
 import textwrap
@@ -97,10 +98,43 @@ conductivity of a box of N charge carriers,
 and the diffusion coefficient of that hopping, D_hop = delta^2 / (6 tau)."""
 
 
+def _number(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"must be a finite number, not {text}")
+    return value
+
+
 def _positive_float(text: str) -> float:
-    value = float(text)
+    value = _number(text)
     if not value > 0:
         raise argparse.ArgumentTypeError(f"must be positive, not {text}")
+    return value
+
+
+def _non_negative_float(text: str) -> float:
+    value = _number(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
+    return value
+
+
+def _margin(text: str) -> float:
+    value = _number(text)
+    if not 0 <= value < 0.5:
+        raise argparse.ArgumentTypeError(f"must be at least 0 and below 0.5, not {text}")
+    return value
+
+
+def _kelvin(text: str) -> float:
+    value = _number(text)
+    if value < MIN_TEMPERATURE:
+        raise argparse.ArgumentTypeError(
+            f"temperature {value:g} K is below {MIN_TEMPERATURE:g} K: it looks like degrees "
+            f"Celsius; give kelvin ({value:g} degC = {value + salts.CELSIUS:g} K)")
     return value
 
 
@@ -154,17 +188,19 @@ def build_parser() -> argparse.ArgumentParser:
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
     defaults = analysis.FitSettings()
-    fit.add_argument("--margin", type=float, default=defaults.margin, metavar="FRACTION",
+    fit.add_argument("--margin", type=_margin, default=defaults.margin, metavar="FRACTION",
                      help="fraction of the rows left out at each end before windows are "
                           "formed [%(default)s]")
     fit.add_argument("--min-window", type=_count, default=defaults.min_window, metavar="ROWS",
                      help="shortest window, in rows [%(default)s]")
     fit.add_argument("--max-window", type=_count, default=defaults.max_window, metavar="ROWS",
                      help="windows are shorter than this many rows [%(default)s]")
-    fit.add_argument("--tolerance", type=float, default=defaults.max_error, metavar="DEV",
+    fit.add_argument("--tolerance", type=_positive_float, default=defaults.max_error,
+                     metavar="DEV",
                      help="accept windows whose log-log slope is within DEV of 1 "
                           "[%(default)s]")
-    fit.add_argument("--min-displacement", type=float, default=defaults.min_displacement,
+    fit.add_argument("--min-displacement", type=_non_negative_float,
+                     default=defaults.min_displacement,
                      metavar="METRES",
                      help="leave out rows whose MSD is below this displacement squared "
                           "(the ballistic start) [%(default)s m]")
@@ -173,7 +209,7 @@ def build_parser() -> argparse.ArgumentParser:
     groups = analyze.add_argument_group("groups and molality")
     groups.add_argument("--solvent-group", default="OW", metavar="NAME",
                         help="LAMMPS group with one atom per solvent molecule [%(default)s]")
-    groups.add_argument("--solvent-molar-mass", type=float,
+    groups.add_argument("--solvent-molar-mass", type=_positive_float,
                         default=analysis.WATER_MOLAR_MASS, metavar="G_PER_MOL",
                         help="molar mass of the solvent [%(default)s g/mol, water]")
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
@@ -190,10 +226,10 @@ def build_parser() -> argparse.ArgumentParser:
     physical.add_argument("--viscosity", type=_positive_float, metavar="PA_S",
                           help="the force field's own shear viscosity for the finite-size "
                                "correction, Pa s (default: the salt's experimental one)")
-    physical.add_argument("--temperature", type=_positive_float, metavar="K",
+    physical.add_argument("--temperature", type=_kelvin, metavar="K",
                           help="temperature of the run (default: the mean of the "
                                "thermodynamic table's temperature column)")
-    physical.add_argument("--experimental-conductivity", type=float, metavar="S_PER_M",
+    physical.add_argument("--experimental-conductivity", type=_positive_float, metavar="S_PER_M",
                           help="measured conductivity to compare with (default: the salt's "
                                "model, where there is one)")
     physical.add_argument("--hop-distance", type=_positive_float, metavar="ANGSTROM",
@@ -216,7 +252,7 @@ def build_parser() -> argparse.ArgumentParser:
                                help="molalities, mol of salt per kg of water")
     concentration.add_argument("--molarity", type=float, nargs="+", metavar="MOL_PER_L",
                                help="molarities, mol of salt per litre of solution")
-    props.add_argument("--temperature", type=float, nargs="+", required=True, metavar="K",
+    props.add_argument("--temperature", type=_kelvin, nargs="+", required=True, metavar="K",
                        help="temperatures in kelvin")
     props.add_argument("--json", action="store_true", help="print JSON instead of a table")
     props.add_argument("--plot", type=Path, metavar="DIR",
@@ -227,17 +263,19 @@ def build_parser() -> argparse.ArgumentParser:
     hop = commands.add_parser(
         "hop", help="proton-hopping time and diffusion coefficient", description=HOP_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    hop.add_argument("--experimental-conductivity", type=float, required=True, metavar="S_PER_M",
+    hop.add_argument("--experimental-conductivity", type=_non_negative_float, required=True,
+                     metavar="S_PER_M",
                      help="measured conductivity sigma_exp, S/m")
-    hop.add_argument("--md-conductivity", type=float, required=True, metavar="S_PER_M",
+    hop.add_argument("--md-conductivity", type=_non_negative_float, required=True,
+                     metavar="S_PER_M",
                      help="conductivity of the simulation sigma_md, S/m")
-    hop.add_argument("--temperature", type=float, required=True, metavar="K",
+    hop.add_argument("--temperature", type=_kelvin, required=True, metavar="K",
                      help="temperature, K")
-    hop.add_argument("--box-length", type=float, required=True, metavar="ANGSTROM",
+    hop.add_argument("--box-length", type=_positive_float, required=True, metavar="ANGSTROM",
                      help="edge L of the cubic simulation box, Å")
-    hop.add_argument("--particles", type=float, required=True, metavar="N",
+    hop.add_argument("--particles", type=_positive_float, required=True, metavar="N",
                      help="number N of charge carriers in the box")
-    hop.add_argument("--hop-distance", type=float, required=True, metavar="ANGSTROM",
+    hop.add_argument("--hop-distance", type=_positive_float, required=True, metavar="ANGSTROM",
                      help="distance delta of one proton hop, Å")
     hop.add_argument("--json", action="store_true", help="print JSON instead of text")
     hop.set_defaults(handler=run_hop, command_parser=hop)
@@ -360,15 +398,12 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
         salt = salts.find_salt(args.salt)
     except salts.UnknownSalt as exc:
         parser.error(str(exc.args[0]))
-    for temperature in args.temperature:
-        if temperature < MIN_TEMPERATURE:
-            parser.error(f"temperature {temperature:g} K is below {MIN_TEMPERATURE:g} K: it looks "
-                         f"like degrees Celsius; give kelvin ({temperature:g} degC = "
-                         f"{temperature + salts.CELSIUS:g} K)")
     for name in ("molality", "molarity"):
         negative = [v for v in getattr(args, name) or [] if not v >= 0]
         if negative:
             parser.error(f"a {name} cannot be negative (or NaN): {negative[0]:g}")
+        if math.inf in (getattr(args, name) or []):
+            parser.error(f"a {name} must be finite")
     plot_dir = _plot_dir(parser, args.plot)
     try:
         states = salts.solution_states(salt, args.temperature, molalities=args.molality,
@@ -432,6 +467,9 @@ def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
         return code
     except SystemExit as exit:
         return exit.code if isinstance(exit.code, int) else 1
+    except KeyboardInterrupt:
+        err.write(f"{parser.prog}: interrupted\n")
+        return 130
     except BrokenPipeError:
         # The reader went away (as with `| head`): say nothing more.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
