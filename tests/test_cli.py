@@ -6,6 +6,8 @@ import dataclasses
 import io
 import json
 import math
+import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -348,6 +350,25 @@ def test_bad_file_is_named_with_its_reason(tmp_path, name, content, reason):
     assert name in problem or (name == "log.lammps" and "msd.lammps" in problem)
     code, out, err = cli("analyze", run)
     assert code == 1 and f"error: {problem}" in out
+
+
+@pytest.mark.parametrize("name, make, kind, text", [
+    (b"we\xffird_prod.dat", Path.touch, "problems",
+     "we\\xffird_prod.dat: the file name is not valid UTF-8; skipped"),
+    (b"fifo_prod.dat", os.mkfifo, "notes", "fifo_prod.dat: not a regular file; skipped"),
+    (b"fifo_angle.dat", os.mkfifo, "notes", "fifo_angle.dat: not a regular file; skipped"),
+])
+def test_entries_that_cannot_be_read_are_skipped(tmp_path, name, make, kind, text):
+    run = write_run(tmp_path / "run")
+    make(run / os.fsdecode(name))
+    signal.alarm(60)  # a FIFO without a writer would block the reader for ever
+    try:
+        code, out, err = cli("analyze", run, "--json")
+    finally:
+        signal.alarm(0)
+    (report,) = json.loads(out.encode("utf-8"))["runs"]  # strict: no lone surrogate
+    assert code == (kind == "problems") and any(text in p for p in report[kind])
+    assert report["msd_fits"] and report["thermo"]
 
 
 def test_dropped_rows_are_counted(tmp_path):

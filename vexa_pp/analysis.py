@@ -22,11 +22,13 @@ noted with the reader's message, which names the file and the reason.
 from __future__ import annotations
 
 import math
+import os
 import re
 from collections import Counter
 from collections.abc import Callable, Iterable, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass, field
+from fnmatch import fnmatchcase
 from pathlib import Path
 
 from . import lammps, physics, salts
@@ -312,6 +314,9 @@ def _unexpected(path: Path, exc: Exception) -> RunReport:
 
 def analyze_run(path: Path, options: Options) -> RunReport:
     report = RunReport(path)
+    if shown(path) != str(path):
+        report.error = f"{shown(path)}: the directory name is not valid UTF-8 (rename it)"
+        return report
     if not path.exists():
         report.error = f"{path}: no such directory"
         return report
@@ -319,14 +324,16 @@ def analyze_run(path: Path, options: Options) -> RunReport:
         report.error = f"{path}: not a directory"
         return report
 
+    entries = _regular_files(report, path)
+    if entries is None:
+        return report
     log = _read_log(report, path / LOG_NAME)
     others = {path / LOG_NAME, path / "volume.dat", path / "density.dat"}
-    msd_files = sorted(p for p in path.iterdir()
-                       if p.is_file() and p not in others and lammps.is_msd_file(p, log))
-    transport = [p for p in _transport_tables(path) if p not in msd_files]
-    thermo = sorted(p for p in path.glob(THERMO_PATTERN)
-                    if "angle" not in p.name and p not in msd_files)
-    angles = sorted(p for p in path.glob(ANGLE_PATTERN) if p not in msd_files)
+    msd_files = [p for p in entries if p not in others and lammps.is_msd_file(p, log)]
+    transport = [p for p in _transport_tables(path, entries) if p not in msd_files]
+    thermo = [p for p in entries if fnmatchcase(p.name, THERMO_PATTERN)
+              and "angle" not in p.name and p not in msd_files]
+    angles = [p for p in entries if fnmatchcase(p.name, ANGLE_PATTERN) and p not in msd_files]
     report.files = [p.name for p in msd_files + transport + thermo + angles]
     report.files += [p.name for p in sorted(others) if p.is_file()]
     if not report.files:
@@ -407,13 +414,40 @@ def _read_log(report: RunReport, path: Path) -> lammps.RunLog:
     return log
 
 
-def _transport_tables(path: Path) -> list[Path]:
-    found = [path / name for name in TRANSPORT_TABLES if (path / name).is_file()]
-    others = {p for p in path.glob("*.dat") if p not in found}
-    others -= set(path.glob(THERMO_PATTERN)) | set(path.glob(ANGLE_PATTERN))
-    others -= {path / "volume.dat", path / "density.dat"}
-    found += sorted(p for p in others if p.is_file() and _has_time_header(p))
-    return found
+def shown(path: Path | str) -> str:
+    """The path as text that can be printed and put in JSON: bytes of a name
+    that are not UTF-8 written as escapes (\\xff)."""
+    return os.fsencode(path).decode("utf-8", "backslashreplace")
+
+
+def _regular_files(report: RunReport, path: Path) -> list[Path] | None:
+    """The directory's regular files, sorted. A name that is not UTF-8 is a
+    problem, and a FIFO or device under a name the analysis reads is noted:
+    reading it could wait for ever."""
+    try:
+        entries = sorted(path.iterdir())
+    except OSError as exc:
+        report.error = f"{path}: {exc.strerror or exc}"
+        return None
+    files = []
+    for entry in entries:
+        if shown(entry.name) != entry.name:
+            report.problems.append(f"{shown(entry)}: the file name is not valid UTF-8; skipped "
+                                   "(rename it)")
+        elif entry.is_file():
+            files.append(entry)
+        elif not entry.is_dir() and (fnmatchcase(entry.name, "*.dat") or entry.name == LOG_NAME):
+            report.notes.append(f"{entry.name}: not a regular file; skipped")
+    return files
+
+
+def _transport_tables(path: Path, entries: list[Path]) -> list[Path]:
+    found = [path / name for name in TRANSPORT_TABLES if path / name in entries]
+    others = [p for p in entries if fnmatchcase(p.name, "*.dat") and p not in found
+              and not fnmatchcase(p.name, THERMO_PATTERN)
+              and not fnmatchcase(p.name, ANGLE_PATTERN)
+              and p.name not in ("volume.dat", "density.dat")]
+    return found + [p for p in others if _has_time_header(p)]
 
 
 def _has_time_header(path: Path) -> bool:

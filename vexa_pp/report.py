@@ -8,7 +8,15 @@ from dataclasses import asdict
 from typing import Any
 
 from . import physics
-from .analysis import AnglePeak, CoefficientSummary, FitSettings, MsdFit, RunReport, SeriesValue
+from .analysis import (
+    AnglePeak,
+    CoefficientSummary,
+    FitSettings,
+    MsdFit,
+    RunReport,
+    SeriesValue,
+    shown,
+)
 from .salts import Salt, SolutionState
 
 type Json = dict[str, Any]
@@ -58,7 +66,7 @@ def pm(value: float, error: float | None, digits: int = 4) -> str:
 
 
 def run_text(report: RunReport, settings: FitSettings) -> list[str]:
-    lines = [f"Run {report.path}"]
+    lines = [f"Run {shown(report.path)}"]
     if report.error:
         return lines + [f"  error: {report.error}"]
     lines.append(f"  files: {', '.join(report.files) if report.files else 'none'}")
@@ -245,10 +253,10 @@ def _series_json(series: SeriesValue | None, unit: str) -> Json | None:
 
 def run_json(report: RunReport, settings: FitSettings) -> Json:
     if report.error:
-        return {"run": str(report.path), "error": report.error}
+        return {"run": shown(report.path), "error": report.error}
     volume_unit, density_unit = report.units
     return {
-        "run": str(report.path),
+        "run": shown(report.path),
         "files": report.files,
         "missing": report.missing,
         "problems": report.problems,
