@@ -287,8 +287,20 @@ def test_several_runs(tmp_path):
     (runs[2] / "msd.lammps").write_text("\n".join(rows) + "\n")
     serial = cli_json("analyze", *runs, SAMPLE, "--jobs", "1")
     assert cli_json("analyze", *runs, SAMPLE, "--jobs", "3") == serial
-    summary = {s["column"]: s for s in serial["summary"]}
+    summary = {s["column"]: s for s in serial["summary"]
+               if s["quantity"] == "diffusion_coefficient"}
     assert list(summary) == ["K", "OH", "OW", "Na", "Cl"]
+    # D∞ and the conductivity are averaged over the runs that have them.
+    by_quantity = {(s["quantity"], s["column"]): s for s in serial["summary"]}
+    for key, values in ((("finite_size_corrected", "K"),
+                         [{f["column"]: f["finite_size_corrected"] for f in r["msd_fits"]}.get("K")
+                          for r in serial["runs"]]),
+                        (("conductivity_corrected", None),
+                         [r["conductivity"] and r["conductivity"]["corrected"]
+                          for r in serial["runs"]])):
+        values = [v for v in values if v is not None]
+        assert (by_quantity[key]["mean"], by_quantity[key]["count"]) == (
+            pytest.approx(statistics.fmean(values)), len(values) > 1 and len(values))
     assert (summary["K"]["mean"], summary["K"]["std"], summary["K"]["standard_error"]) == (
         pytest.approx(2.5e-9), pytest.approx(statistics.stdev([2e-9, 3e-9]), rel=1e-6),
         pytest.approx(statistics.stdev([2e-9, 3e-9]) / math.sqrt(2), rel=1e-6))
@@ -447,11 +459,18 @@ def test_props_text_and_range_warning():
                    "1 mol/kg: temperature 330 K is outside 259.05 .. 313.15 K\n")
 
 
-def test_props_molarity_out_of_reach():
-    code, _, err = cli("props", "--salt", "NaCl", "--molarity", "1e-13", "--temperature", "298.15")
-    assert code == 1
-    assert err == ("vexa-pp props: error: molarity_to_molality: could not bracket root "
-                   "for molarity = 1.0000e-13 mol/L at temperature = 298.15 K\n")
+@pytest.mark.parametrize("molarity, code, message", [
+    (1e-13, 0, "note: molarity 1e-13 mol/L at 298.15 K is infinitely dilute for the density "
+               "model: molality = molarity / density of water = 1.00296e-13 mol/kg"),
+    (50, 1, "error: molarity 50 mol/L at 298.15 K: the NaCl density model reaches it at no "
+            "molality"),
+])
+def test_props_molarity_out_of_reach(molarity, code, message):
+    found, out, err = cli("props", "--salt", "NaCl", "--molarity", 1, molarity,
+                          "--temperature", 298.15, "--json")
+    assert (found, err) == (code, f"vexa-pp props: {message}\n")
+    if not code:  # the other molarity stands
+        assert [s["molarity"] for s in json.loads(out)["states"]] == pytest.approx([1, molarity])
 
 
 # ---- hop ---------------------------------------------------------------------
@@ -498,8 +517,11 @@ def test_failed_plot_keeps_the_report(tmp_path):
     blocked = tmp_path / "plots" / "run_msd_msd.png"
     blocked.mkdir(parents=True)  # a directory where the PNG should go
     code, out, err = cli("analyze", write_run(tmp_path / "run"), "--plot", tmp_path / "plots")
-    assert code == 1 and "Self-diffusion from msd.lammps" in out
+    assert code == 1 and "Self-diffusion from msd.lammps" in out and "Plots written" not in out
     assert f"error: plot {blocked}: IsADirectoryError" in err
+    document = cli_json("analyze", tmp_path / "run", "--plot", tmp_path / "plots", expect=1)
+    assert document["plots"] == [] and [f["path"] for f in document["failed_plots"]] == [
+        str(blocked)]
 
 
 def test_plot_without_matplotlib(tmp_path):

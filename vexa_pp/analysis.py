@@ -260,13 +260,23 @@ class RunReport:
 
 @dataclass(frozen=True)
 class CoefficientSummary:
-    table: str
-    column: str
-    mean: float  # m^2/s
-    std: float | None  # m^2/s, sample standard deviation; None from one run
-    error: float | None  # m^2/s, standard error of the mean
-    count: int  # runs with a successful fit
+    quantity: str  # one of SUMMARY_QUANTITIES
+    table: str | None  # None for a conductivity
+    column: str | None
+    mean: float
+    std: float | None  # sample standard deviation; None from one run
+    error: float | None  # standard error of the mean
+    count: int  # runs with a value
     runs: int  # runs analysed
+
+
+# What is summarised over runs: name, label in the text, unit.
+SUMMARY_QUANTITIES = {
+    "diffusion_coefficient": ("D", "m^2/s"),
+    "finite_size_corrected": ("D∞", "m^2/s"),
+    "conductivity": ("sigma from D", "S/m"),
+    "conductivity_corrected": ("sigma from D∞", "S/m"),
+}
 
 
 def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
@@ -369,25 +379,34 @@ def analyze_run(path: Path, options: Options) -> RunReport:
 
 
 def summarize(reports: list[RunReport]) -> list[CoefficientSummary]:
-    """Mean, sample standard deviation, standard error and count of each
-    coefficient over the runs.
+    """Mean, sample standard deviation, standard error and count over the
+    runs of each diffusion coefficient, its finite-size corrected value and
+    the Nernst-Einstein conductivities, each where any run has it.
 
-    A run without that coefficient, or whose fit failed, counts as NaN and so
+    A run without that value, or whose fit failed, counts as NaN and so
     drops out of all of them.
     """
-    keys: dict[tuple[str, str], None] = {}
-    for report in reports:
-        for fit in report.msd:
-            keys[(fit.table, fit.column)] = None
+    keys = list(dict.fromkeys((f.table, f.column) for r in reports for f in r.msd))
+    rows: list[tuple[str, str | None, str | None, list[float]]] = []
+    for quantity in ("diffusion_coefficient", "finite_size_corrected"):
+        for key in keys:
+            found = [[f for f in r.msd if (f.table, f.column) == key] for r in reports]
+            rows.append((quantity, *key, [
+                math.nan if not fits else
+                fits[0].diffusion if quantity == "diffusion_coefficient" else fits[0].finite_size
+                for fits in found]))
+    conductivities = [r.conductivity for r in reports]
+    rows.append(("conductivity", None, None,
+                 [math.nan if c is None else c.value for c in conductivities]))
+    rows.append(("conductivity_corrected", None, None,
+                 [math.nan if c is None or c.corrected is None else c.corrected
+                  for c in conductivities]))
     result = []
-    for table, column in keys:
-        values = []
-        for report in reports:
-            found = [f.diffusion for f in report.msd if (f.table, f.column) == (table, column)]
-            values.append(found[0] if found else math.nan)
+    for quantity, table, column, values in rows:
         stats = spread(values)
-        result.append(CoefficientSummary(table, column, stats.mean, stats.std, stats.error,
-                                         stats.count, len(reports)))
+        if stats.count:
+            result.append(CoefficientSummary(quantity, table, column, stats.mean, stats.std,
+                                             stats.error, stats.count, len(reports)))
     return result
 
 

@@ -85,7 +85,8 @@ Density, molarity or molality, viscosity and, for KOH, electrical conductivity
 of an aqueous salt solution, from the Laliberte density and viscosity models
 (and the Gilliam conductivity model of KOH) with the bundled parameter table.
 Every temperature is combined with every concentration. Molarities are turned
-into molalities by inverting the density model.
+into molalities by inverting the density model; one below {dilute:g} mol/kg is taken
+at infinite dilution (molality = molarity / density of water), with a note.
 
 Salts and the sources of their parameters:
 {sources}"""
@@ -243,7 +244,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     props = commands.add_parser(
         "props", help="properties of salt solutions (Laliberte models)",
-        description=PROPS_HELP.format(sources=_salt_sources()),
+        description=PROPS_HELP.format(sources=_salt_sources(), dilute=salts.DILUTE),
         formatter_class=argparse.RawDescriptionHelpFormatter)
     props.add_argument("--salt", required=True, metavar="NAME",
                        help=f"salt formula: {', '.join(salts.salts())}")
@@ -338,39 +339,57 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         reports = analysis.analyze_runs(args.runs, options, args.jobs)
     summary = analysis.summarize(reports)
 
-    # The report goes out before any plot is drawn, so that a plot that
-    # fails cannot take it down.
     planned = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
     if args.json:
+        # The document names the plots written, so they are drawn first; a
+        # plot that fails is named apart and cannot take the document down.
+        failed = _draw_all(planned, parser.prog, err)
         document = report.analysis_json(reports, summary, settings)
-        document["plots"] = [str(path) for path, _ in planned]
+        document["plots"] = [str(path) for path, _ in planned if path not in failed]
+        document["failed_plots"] = [{"path": str(path), "error": why}
+                                    for path, why in failed.items()]
         _print_json(document, out)
         for run in reports:  # the tables show them in the text report
             for problem in [run.error] if run.error else run.problems:
                 err.write(f"{parser.prog}: error: {problem}\n")
+        out.flush()
     else:
+        # The report goes out before any plot is drawn, so that a plot that
+        # fails cannot take it down.
         lines: list[str] = []
         for number, run in enumerate(reports):
             lines += ([""] if number else []) + report.run_text(run, settings)
         if len(reports) > 1:
             lines += report.summary_text(summary)
         out.write("\n".join(lines) + "\n")
-    out.flush()
-    failed = [path for path, draw in planned if not _draw(draw, path, parser.prog, err)]
-    if plot_dir is not None and not args.json:
-        out.write("\n".join(["", f"Plots written to {plot_dir}:"] +
-                            [f"  {path.name}" for path, _ in planned if path not in failed])
-                  + "\n")
+        out.flush()
+        failed = _draw_all(planned, parser.prog, err)
+        written = [f"  {path.name}" for path, _ in planned if path not in failed]
+        if written:
+            out.write("\n".join(["", f"Plots written to {plot_dir}:", *written]) + "\n")
     return 1 if failed or any(run.failed for run in reports) else 0
 
 
-def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> bool:
+def _draw_all(planned: list[tuple[Path, Callable[[], object]]], prog: str,
+              err: TextIO) -> dict[Path, str]:
+    """Draw every plot; the ones that failed, with why."""
+    failed = {}
+    for path, draw in planned:
+        why = _draw(draw, path, prog, err)
+        if why is not None:
+            failed[path] = why
+    return failed
+
+
+def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> str | None:
+    """None when the plot was written, else why not (also told on err)."""
     try:
         draw()
-        return True
+        return None
     except Exception as exc:  # noqa: BLE001 - whatever matplotlib raises, the report stands
-        err.write(f"{prog}: error: plot {path}: {type(exc).__name__}: {exc}\n")
-        return False
+        why = f"{type(exc).__name__}: {exc}"
+        err.write(f"{prog}: error: plot {path}: {why}\n")
+        return why
 
 
 def _analysis_plots(reports: list[analysis.RunReport],
@@ -387,7 +406,7 @@ def _analysis_plots(reports: list[analysis.RunReport],
         for table in dict.fromkeys(f.table for f in run.msd):
             fits = [f for f in run.msd if f.table == table]
             path = directory / f"{label}_{plots.file_stem(Path(table).stem)}_msd.png"
-            title = f"{run.path.resolve().name}: {table}"
+            title = f"{analysis.shown(run.path.resolve().name)}: {table}"
             planned.append((path, functools.partial(plots.msd_figure, fits, title, path)))
     return planned
 
@@ -405,12 +424,15 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
         if math.inf in (getattr(args, name) or []):
             parser.error(f"a {name} must be finite")
     plot_dir = _plot_dir(parser, args.plot)
+    notes: list[str] = []
     try:
         states = salts.solution_states(salt, args.temperature, molalities=args.molality,
-                                       molarities=args.molarity)
+                                       molarities=args.molarity, notes=notes)
     except ValueError as exc:
         err.write(f"{parser.prog}: error: {exc}\n")
         return 1
+    for note in notes:
+        err.write(f"{parser.prog}: note: {note}\n")
     for state in states:
         for warning in salt.range_warnings(state.temperature, state.molality):
             err.write(f"{parser.prog}: warning: {warning}\n")
@@ -426,8 +448,8 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
     out.flush()
     if path is None:
         return 0
-    if not _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
-                 err):
+    if _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
+             err) is not None:
         return 1
     if not args.json:
         out.write(f"Plot written to {path}\n")

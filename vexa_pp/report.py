@@ -13,6 +13,7 @@ from .analysis import (
     CoefficientSummary,
     FitSettings,
     MsdFit,
+    SUMMARY_QUANTITIES,
     RunReport,
     SeriesValue,
     shown,
@@ -208,12 +209,16 @@ def summary_text(summary: list[CoefficientSummary]) -> list[str]:
     if not summary:
         return []
     runs = summary[0].runs
-    lines = ["", f"Diffusion coefficients over {runs} runs (failed fits and missing tables "
-                 "left out; sample std, n - 1; standard error std / sqrt(n))"]
-    lines += table(["table", "column", "mean m^2/s", "std m^2/s", "± error", "runs"],
-                   [[s.table, s.column, sci(s.mean), "—" if s.std is None else sci(s.std),
-                     "—" if s.error is None else sci(s.error), f"{s.count}/{s.runs}"]
-                    for s in summary])
+    lines = ["", f"Diffusion coefficients and conductivities over {runs} runs (failed fits and "
+                 "missing values left out; sample std, n - 1; standard error std / sqrt(n))"]
+    rows = []
+    for s in summary:
+        label, unit = SUMMARY_QUANTITIES[s.quantity]
+        rows.append([label, s.table or "", s.column or "", sci(s.mean),
+                     "—" if s.std is None else sci(s.std),
+                     "—" if s.error is None else sci(s.error), unit, f"{s.count}/{s.runs}"])
+    lines += table(["quantity", "table", "column", "mean", "std", "± error", "unit", "runs"],
+                   rows)
     return lines
 
 
@@ -315,9 +320,10 @@ def analysis_json(reports: list[RunReport], summary: list[CoefficientSummary],
             "dimensions": settings.dimensions,
         },
         "runs": [run_json(r, settings) for r in reports],
-        "summary": [{"table": s.table, "column": s.column, "mean": number(s.mean),
-                     "std": s.std, "standard_error": s.error, "count": s.count,
-                     "runs": s.runs, "unit": "m^2/s"} for s in summary],
+        "summary": [{"quantity": s.quantity, "table": s.table, "column": s.column,
+                     "mean": number(s.mean), "std": s.std, "standard_error": s.error,
+                     "count": s.count, "runs": s.runs,
+                     "unit": SUMMARY_QUANTITIES[s.quantity][1]} for s in summary],
     }
 
 
