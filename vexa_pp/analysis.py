@@ -480,7 +480,18 @@ def _has_time_header(path: Path) -> bool:
 
 # A line break followed by a blank or comment line, or by the end.
 _NOT_DATA = re.compile(rb"\n(?=[ \t]*(?:#|\r?\n|\r?\Z))")
-_TIME_HEADER = re.compile(rb"(?m)^[ \t]*#Time")
+
+
+def _last_time_header(data: bytes) -> int:
+    """Where the last line starting with '#Time' (after blanks) starts; 0
+    without one. A byte search from the end: no line is split."""
+    end = len(data)
+    while (at := data.rfind(b"#Time", 0, end)) >= 0:
+        start = data.rfind(b"\n", 0, at) + 1
+        if not data[start:at].strip(b" \t"):
+            return start
+        end = at
+    return 0
 
 
 def _check_rows(report: RunReport, path: Path, rows: int, time_header: bool = False) -> None:
@@ -492,10 +503,7 @@ def _check_rows(report: RunReport, path: Path, rows: int, time_header: bool = Fa
     except OSError:
         return  # the reader has said why
     if time_header:
-        found = None
-        for found in _TIME_HEADER.finditer(data):
-            pass
-        header = found.start() if found else 0
+        header = _last_time_header(data)
     else:
         header = data.find(b"\n") + 1
         if not header:
