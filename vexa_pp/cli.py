@@ -36,8 +36,10 @@ Analyse the files that one or more simulation runs left in their directories:
                      per ion)
   MSD files          LAMMPS fix ave/time of compute msd (any file name), read
                      as written: steps and lengths turned into SI with the
-                     log's unit style and timestep, columns named after the
-                     computes' groups
+                     log's unit style and the timestep of the runs the fix
+                     writing the file took part in (refused when it changes
+                     between them or is not a number), columns named after
+                     the computes' groups
   transport tables   diffself.dat, diffonsag.dat, viscosity.dat,
                      thermconductivity.dat or any .dat file with a '#Time'
                      header line; time in s, MSD in m^2
@@ -72,13 +74,15 @@ one where the bundled models have it (KOH); with --hop-distance the gap gives
 the proton-hopping time. The run's density is checked against the salt's
 Laliberte density.
 
-A missing file is reported and skipped. Over several runs the mean, sample
-standard deviation, standard error and count of each diffusion coefficient are
-reported as well; failed fits drop out.
+A missing file is reported and skipped, and so is a FIFO or device, or a file
+whose name is not UTF-8. Over several runs the mean, sample standard
+deviation, standard error and count of each D, D_inf and Nernst-Einstein
+conductivity are reported as well; failed fits drop out.
 
 Exit status: 0 when everything found could be read, 1 when a run directory is
-missing or empty, a file could not be read or parsed, or a plot failed (the
-rest is still reported), 2 for wrong arguments."""
+missing or empty, a file could not be read or parsed, a run failed, or a plot
+failed (the rest is still reported), 2 for wrong arguments, 130 when
+interrupted."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity
