@@ -4,7 +4,9 @@ hand-counted windows, the fit's own choices, files with known blocks."""
 
 import math
 import random
+import re
 import statistics
+import tracemalloc
 
 import pytest
 
@@ -28,21 +30,45 @@ def test_windows_of_a_straight_msd():
     # Every window has log-log slope 1, so all count: starts 10 .. 84
     # (stop = 90 - 5), lengths 5 .. min(85 - i, 50) - 1.
     time = [float(k) for k in range(1, 101)]
-    slopes = uncertainty.window_slopes(time, [6 * 2.5 * t for t in time], 0.1, 5, 50, 0.05, 0.0)
-    assert len(slopes) == sum(max(0, min(85 - i, 50) - 5) for i in range(10, 85))
-    assert slopes == pytest.approx([15.0] * len(slopes), rel=1e-9)
+    found = uncertainty.window_spread(time, [6 * 2.5 * t for t in time], 0.1, 5, 50, 0.05, 0.0)
+    assert found.count == sum(max(0, min(85 - i, 50) - 5) for i in range(10, 85))
+    assert (found.mean, found.std) == pytest.approx((15.0, 0.0), rel=1e-9, abs=1e-12)
 
 
-def test_every_window_the_fit_picks_is_among_the_acceptable_ones():
-    # MSD bending from ballistic to diffusive, with noise: which window wins
-    # depends on the window bounds, and each winner must be in the set.
-    rng = random.Random(7)
-    time = [0.1 * k for k in range(1, 301)]
-    msd = [6 * t * (1 - math.exp(-t)) * (1 + rng.gauss(0, 0.01)) for t in time]
-    slopes = uncertainty.window_slopes(time, msd, 0.05, 10, 120, 0.1, 0.0)
-    for max_window in (20, 40, 80, 120):
-        chosen, _, _ = vexa_pp.diff_calculator(time, msd, 0.05, 10, max_window, 0.1, 0.0)
-        assert min(abs(chosen - s) for s in slopes) <= 1e-9 * abs(chosen)
+def acceptable_slopes(t, m, margin, shortest, longest, tolerance):
+    """The MSD slope of every window the search accepts, each fitted on its
+    own (these inputs have no filtered rows and no repeated times)."""
+    n = len(t)
+    start, stop = int(margin * n), int((1 - margin) * n) - shortest
+    for i in range(start, stop):
+        for j in range(shortest, min(stop - i, longest)):
+            w = slice(i, i + j)
+            logs = [math.log10(v) for v in t[w]], [math.log10(v) for v in m[w]]
+            if abs(statistics.linear_regression(*logs).slope - 1) < tolerance:
+                yield statistics.linear_regression(t[w], m[w]).slope
+
+
+@pytest.mark.parametrize("seed", range(2))
+def test_window_spread_over_every_acceptable_window(seed):
+    # MSD bending from ballistic to diffusive, with noise.
+    rng = random.Random(seed)
+    time = [0.1 * k for k in range(1, 121)]
+    msd = [6 * t * (1 - math.exp(-t)) * (1 + rng.gauss(0, 0.02)) for t in time]
+    expected = list(acceptable_slopes(time, msd, 0.05, 5, 40, 0.1))
+    found = uncertainty.window_spread(time, msd, 0.05, 5, 40, 0.1, 0.0)
+    assert found.count == len(expected) > 100
+    assert (found.mean, found.std) == pytest.approx(
+        (statistics.fmean(expected), statistics.stdev(expected)), rel=1e-9)
+
+
+def test_window_spread_keeps_no_slope():
+    # 3,500 starts by 390 lengths: a list of their slopes would take tens of MB.
+    time = [float(k) for k in range(1, 5001)]
+    tracemalloc.start()
+    found = uncertainty.window_spread(time, [6.0 * t for t in time], 0.1, 10, 400, 0.1, 0.0)
+    peak = tracemalloc.get_traced_memory()[1]
+    tracemalloc.stop()
+    assert found.count > 10**6 and peak < 2 << 20
 
 
 def ar1(n, phi, seed):
@@ -108,6 +134,33 @@ def test_msd_file_in_si(tmp_path, units, seconds, area):
     assert list(table.columns) == ["Na", "all"]
     assert table.columns["Na"] + table.columns["all"] == pytest.approx(
         [0.0, 1.5 * area, 0.0, 3 * area])
+
+
+FIX = "fix m all ave/time 10 1 10 c_m[4] file {}"
+
+
+@pytest.mark.parametrize("deck, expect", [
+    (["timestep 5.0", "run 10", FIX.format("./msd.out"), "timestep 2.0", "run 90"], 2.0),
+    # Moved next to the log; a run of no steps takes no time.
+    (["timestep 5.0", FIX.format("out/msd.out"), "run 0", "timestep 2.0", "run 90"], 2.0),
+    (["timestep 5.0", FIX.format("msd.out"), "  timestep 2.0", "run 90"], 2.0),
+    (["timestep 5.0", FIX.format("msd.out"), "timestep ${dt}", "timestep 2.0", "run 90"], 2.0),
+    (["timestep 2.0", FIX.format("other.out"), "run 90"], 2.0),  # the deck's only timestep
+    (["timestep 5.0", FIX.format("msd.out"), "timestep ${dt}", "run 90"],
+     "'timestep ${dt}' on line 3 of log.lammps is not a number"),
+    (["timestep 5.0", FIX.format("msd.out"), "run 10", "timestep 2.0", "run 90"],
+     "the timestep changes while fix m writes it: 5 (line 1), 2 (line 4)"),
+    (["timestep 5.0", "run 10", FIX.format("other.out"), "timestep 2.0", "run 90"],
+     "no fix in log.lammps writes msd.out"),
+    ([FIX.format("msd.out"), "unfix m", "timestep 2.0", "run 90"], "no run in log.lammps after"),
+])
+def test_timestep_of_the_fix_writing_the_file(tmp_path, deck, expect):
+    log = lammps.read_log("\n".join(deck))
+    if isinstance(expect, float):
+        assert log.timestep_for(tmp_path / "msd.out") == expect
+    else:
+        with pytest.raises(ValueError, match=re.escape(expect)):
+            log.timestep_for(tmp_path / "msd.out")
 
 
 def test_histogram_blocks(tmp_path):

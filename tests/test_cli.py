@@ -6,6 +6,8 @@ import dataclasses
 import io
 import json
 import math
+import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -14,7 +16,7 @@ from pathlib import Path
 import pytest
 
 import vexa_pp
-from vexa_pp import salts
+from vexa_pp import analysis, salts
 from vexa_pp.cli import main
 
 SAMPLE = Path(vexa_pp.__file__).parent / "samples" / "lammps-run"
@@ -191,6 +193,7 @@ def test_run_as_lammps_writes_it(tmp_path):
     assert {g: f["diffusion_coefficient"] for g, f in fits.items()} == pytest.approx(
         {"K": 2e-9, "OH": 5e-9}, rel=1e-6)
     assert all(f["standard_error"] < 1e-6 * f["diffusion_coefficient"] for f in fits.values())
+    assert not any("windows disagree" in w for w in report["warnings"])  # round-off only
     temperature, volume, length = 300.0, 27000e-30, 30e-10
     shift = 2.837297 * K * temperature / (6 * math.pi * 1e-3 * length)
     corrections = report["corrections"]
@@ -223,6 +226,8 @@ def test_run_as_lammps_writes_it(tmp_path):
     ("(30 30 30)", "(30 30 40)", [], "box: the finite-size correction takes L = V^(1/3)"),
     ("units metal", "units si", [], "check the units"),  # Å^2 and ps read as m^2 and s
     ("", "", ["--ion-group", "Xx"], "charge of group 'Xx' unknown (--charge Xx=+1)"),
+    ("", "", ["--min-window", "2", "--max-window", "3"],
+     "window holds under 1 % of the rows for K (2 of 201 rows), Xx (2 of 201 rows)"),
 ])
 def test_warnings_and_notes(tmp_path, old, new, args, expect):
     run = write_run(tmp_path / "run", ions=("K", "Xx"))
@@ -245,8 +250,7 @@ def test_charges_from_the_command_line(tmp_path):
      dict(margin=0.2, min_window=5, max_window=40)),
     (["--tolerance", "0.02", "--min-displacement", "0"], dict(max_error=0.02, min_displacement=0.0)),
     (["--dimensions", "2"], dict(dimensions=2)),
-    (["--tolerance", "0"], dict(max_error=0.0)),  # nothing qualifies
-    (["--margin", "nan"], dict(margin=math.nan)),  # nor here; JSON has no NaN
+    (["--tolerance", "1e-9"], dict(max_error=1e-9)),  # nothing qualifies; JSON has no NaN
 ])
 def test_fit_options(options, settings):
     document = cli_json("analyze", SAMPLE, *options)
@@ -283,8 +287,20 @@ def test_several_runs(tmp_path):
     (runs[2] / "msd.lammps").write_text("\n".join(rows) + "\n")
     serial = cli_json("analyze", *runs, SAMPLE, "--jobs", "1")
     assert cli_json("analyze", *runs, SAMPLE, "--jobs", "3") == serial
-    summary = {s["column"]: s for s in serial["summary"]}
+    summary = {s["column"]: s for s in serial["summary"]
+               if s["quantity"] == "diffusion_coefficient"}
     assert list(summary) == ["K", "OH", "OW", "Na", "Cl"]
+    # D∞ and the conductivity are averaged over the runs that have them.
+    by_quantity = {(s["quantity"], s["column"]): s for s in serial["summary"]}
+    for key, values in ((("finite_size_corrected", "K"),
+                         [{f["column"]: f["finite_size_corrected"] for f in r["msd_fits"]}.get("K")
+                          for r in serial["runs"]]),
+                        (("conductivity_corrected", None),
+                         [r["conductivity"] and r["conductivity"]["corrected"]
+                          for r in serial["runs"]])):
+        values = [v for v in values if v is not None]
+        assert (by_quantity[key]["mean"], by_quantity[key]["count"]) == (
+            pytest.approx(statistics.fmean(values)), len(values) > 1 and len(values))
     assert (summary["K"]["mean"], summary["K"]["std"], summary["K"]["standard_error"]) == (
         pytest.approx(2.5e-9), pytest.approx(statistics.stdev([2e-9, 3e-9]), rel=1e-6),
         pytest.approx(statistics.stdev([2e-9, 3e-9]) / math.sqrt(2), rel=1e-6))
@@ -293,6 +309,24 @@ def test_several_runs(tmp_path):
 
     code, out, err = cli("analyze", *runs[:2], "--progress")
     assert code == 0 and "2/2" in err and "over 2 runs" in out and "sample std" in out
+
+
+def test_a_run_that_raises_leaves_the_others(tmp_path):
+    table = tmp_path / "table"
+    table.mkdir()
+    (table / "diffself.dat").write_text(DROPPED)
+    options = analysis.Options(solvent_molar_mass=0.0)  # the command line refuses it
+    for jobs in (1, 2):
+        crashed, fine = analysis.analyze_runs([write_run(tmp_path / "run"), table], options, jobs)
+        assert "ZeroDivisionError" in crashed.error and fine.error is None and fine.msd
+
+
+def test_interrupted(monkeypatch):
+    def interrupted(*args):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(analysis, "analyze_runs", interrupted)
+    assert cli("analyze", SAMPLE) == (130, "", "vexa-pp: interrupted\n")
 
 
 def test_missing_files_are_skipped(tmp_path):
@@ -328,6 +362,25 @@ def test_bad_file_is_named_with_its_reason(tmp_path, name, content, reason):
     assert name in problem or (name == "log.lammps" and "msd.lammps" in problem)
     code, out, err = cli("analyze", run)
     assert code == 1 and f"error: {problem}" in out
+
+
+@pytest.mark.parametrize("name, make, kind, text", [
+    (b"we\xffird_prod.dat", Path.touch, "problems",
+     "we\\xffird_prod.dat: the file name is not valid UTF-8; skipped"),
+    (b"fifo_prod.dat", os.mkfifo, "notes", "fifo_prod.dat: not a regular file; skipped"),
+    (b"fifo_angle.dat", os.mkfifo, "notes", "fifo_angle.dat: not a regular file; skipped"),
+])
+def test_entries_that_cannot_be_read_are_skipped(tmp_path, name, make, kind, text):
+    run = write_run(tmp_path / "run")
+    make(run / os.fsdecode(name))
+    signal.alarm(60)  # a FIFO without a writer would block the reader for ever
+    try:
+        code, out, err = cli("analyze", run, "--json")
+    finally:
+        signal.alarm(0)
+    (report,) = json.loads(out.encode("utf-8"))["runs"]  # strict: no lone surrogate
+    assert code == (kind == "problems") and any(text in p for p in report[kind])
+    assert report["msd_fits"] and report["thermo"]
 
 
 def test_dropped_rows_are_counted(tmp_path):
@@ -366,6 +419,16 @@ def test_missing_or_empty_run_directory(tmp_path, make):
     (["props", "--salt", "NaCl", "--molality", "1", "-0.5", "--temperature", "300"],
      "a molality cannot be negative (or NaN): -0.5"),
     (["hop", "--temperature", "300"], "the following arguments are required"),
+    (["analyze", ".", "--temperature", "25"], "--temperature: temperature 25 K is below 250 K"),
+    (["props", "--salt", "NaCl", "--molality", "1", "--temperature", "nan"],
+     "--temperature: must be a finite number, not nan"),
+    (["analyze", ".", "--solvent-molar-mass", "0"], "--solvent-molar-mass: must be positive"),
+    (["analyze", ".", "--margin", "nan"], "--margin: must be a finite number"),
+    (["analyze", ".", "--margin", "0.5"], "--margin: must be at least 0 and below 0.5"),
+    (["analyze", ".", "--tolerance", "0"], "--tolerance: must be positive"),
+    (["hop", "--experimental-conductivity", "20", "--md-conductivity", "12", "--temperature",
+      "300", "--box-length", "21.7", "--particles", "-8", "--hop-distance", "2.5"],
+     "--particles: must be positive"),
 ])
 def test_usage_errors(args, message):
     code, out, err = cli(*args)
@@ -396,11 +459,18 @@ def test_props_text_and_range_warning():
                    "1 mol/kg: temperature 330 K is outside 259.05 .. 313.15 K\n")
 
 
-def test_props_molarity_out_of_reach():
-    code, _, err = cli("props", "--salt", "NaCl", "--molarity", "1e-13", "--temperature", "298.15")
-    assert code == 1
-    assert err == ("vexa-pp props: error: molarity_to_molality: could not bracket root "
-                   "for molarity = 1.0000e-13 mol/L at temperature = 298.15 K\n")
+@pytest.mark.parametrize("molarity, code, message", [
+    (1e-13, 0, "note: molarity 1e-13 mol/L at 298.15 K is infinitely dilute for the density "
+               "model: molality = molarity / density of water = 1.00296e-13 mol/kg"),
+    (50, 1, "error: molarity 50 mol/L at 298.15 K: the NaCl density model reaches it at no "
+            "molality"),
+])
+def test_props_molarity_out_of_reach(molarity, code, message):
+    found, out, err = cli("props", "--salt", "NaCl", "--molarity", 1, molarity,
+                          "--temperature", 298.15, "--json")
+    assert (found, err) == (code, f"vexa-pp props: {message}\n")
+    if not code:  # the other molarity stands
+        assert [s["molarity"] for s in json.loads(out)["states"]] == pytest.approx([1, molarity])
 
 
 # ---- hop ---------------------------------------------------------------------
@@ -447,8 +517,11 @@ def test_failed_plot_keeps_the_report(tmp_path):
     blocked = tmp_path / "plots" / "run_msd_msd.png"
     blocked.mkdir(parents=True)  # a directory where the PNG should go
     code, out, err = cli("analyze", write_run(tmp_path / "run"), "--plot", tmp_path / "plots")
-    assert code == 1 and "Self-diffusion from msd.lammps" in out
+    assert code == 1 and "Self-diffusion from msd.lammps" in out and "Plots written" not in out
     assert f"error: plot {blocked}: IsADirectoryError" in err
+    document = cli_json("analyze", tmp_path / "run", "--plot", tmp_path / "plots", expect=1)
+    assert document["plots"] == [] and [f["path"] for f in document["failed_plots"]] == [
+        str(blocked)]
 
 
 def test_plot_without_matplotlib(tmp_path):

@@ -22,11 +22,13 @@ noted with the reader's message, which names the file and the reason.
 from __future__ import annotations
 
 import math
+import os
 import re
 from collections import Counter
 from collections.abc import Callable, Iterable, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass, field
+from fnmatch import fnmatchcase
 from pathlib import Path
 
 from . import lammps, physics, salts
@@ -43,18 +45,24 @@ from ._vexa_pp import (
     read_group_count,
     tau_calculator,
 )
-from .uncertainty import block_average, line_fit, spread, window_slopes
+from .uncertainty import block_average, line_fit, spread, window_spread
 
 TRANSPORT_TABLES = ("diffself.dat", "diffonsag.dat", "viscosity.dat", "thermconductivity.dat")
 THERMO_PATTERN = "*_prod.dat"
 ANGLE_PATTERN = "*angle*.dat"
-LOG_NAME = "log.lammps"
+LOG_NAME = lammps.LOG_NAME
 KNOWN_IONS = tuple(physics.ION_CHARGES)
 WATER_MOLAR_MASS = 18.015  # g/mol
 # Self-diffusion coefficients of liquids lie well inside this band; a value
 # outside it is almost always a unit slip.
 PLAUSIBLE_D = (1e-12, 1e-6)  # m^2/s
 HOPPING_IONS = ("OH", "H3O")
+# Windows whose D differ by less than this fraction of D agree, whatever the
+# regression's error says.
+AGREEMENT = 1e-6
+# A window holding less of the run than this was likely picked by chance: on
+# a long noisy run some short window always has a log-log slope near 1.
+SMALL_SHARE = 0.01
 _TEMPERATURE_NAMES = {"temp", "temperature", "thermo_temp"}
 _GROUP_LINE = re.compile(r"^\s*(\d+) atoms in group (\S+)\s*$", re.MULTILINE)
 
@@ -115,6 +123,11 @@ class MsdFit:
     @property
     def ok(self) -> bool:
         return math.isfinite(self.slope)
+
+    @property
+    def share(self) -> float:
+        """The window's rows as a fraction of the table's."""
+        return self.window_points / len(self.time) if self.time else math.nan
 
     @property
     def error(self) -> float:
@@ -247,13 +260,23 @@ class RunReport:
 
 @dataclass(frozen=True)
 class CoefficientSummary:
-    table: str
-    column: str
-    mean: float  # m^2/s
-    std: float | None  # m^2/s, sample standard deviation; None from one run
-    error: float | None  # m^2/s, standard error of the mean
-    count: int  # runs with a successful fit
+    quantity: str  # one of SUMMARY_QUANTITIES
+    table: str | None  # None for a conductivity
+    column: str | None
+    mean: float
+    std: float | None  # sample standard deviation; None from one run
+    error: float | None  # standard error of the mean
+    count: int  # runs with a value
     runs: int  # runs analysed
+
+
+# What is summarised over runs: name, label in the text, unit.
+SUMMARY_QUANTITIES = {
+    "diffusion_coefficient": ("D", "m^2/s"),
+    "finite_size_corrected": ("D∞", "m^2/s"),
+    "conductivity": ("sigma from D", "S/m"),
+    "conductivity_corrected": ("sigma from D∞", "S/m"),
+}
 
 
 def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
@@ -263,22 +286,47 @@ def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
     if jobs <= 1 or len(paths) <= 1:
         reports = []
         for path in paths:
-            reports.append(analyze_run(path, options))
+            reports.append(_analyze_alone(path, options))
             if progress is not None:
                 progress(path)
         return reports
     done: dict[int, RunReport] = {}
     with ProcessPoolExecutor(max_workers=min(jobs, len(paths))) as pool:
-        futures = {pool.submit(analyze_run, path, options): k for k, path in enumerate(paths)}
-        for future in as_completed(futures):
-            done[futures[future]] = future.result()
-            if progress is not None:
-                progress(paths[futures[future]])
+        futures = {pool.submit(_analyze_alone, path, options): k for k, path in enumerate(paths)}
+        try:
+            for future in as_completed(futures):
+                path = paths[futures[future]]
+                try:
+                    done[futures[future]] = future.result()
+                except Exception as exc:  # noqa: BLE001 - a worker that died
+                    done[futures[future]] = _unexpected(path, exc)
+                if progress is not None:
+                    progress(path)
+        except BaseException:
+            for future in futures:  # Ctrl-C: no run waits to start
+                future.cancel()
+            raise
     return [done[k] for k in range(len(paths))]
+
+
+def _analyze_alone(path: Path, options: Options) -> RunReport:
+    """One run, whose unexpected failure is its own: the other runs are
+    still reported."""
+    try:
+        return analyze_run(path, options)
+    except Exception as exc:  # noqa: BLE001 - whatever it is, it is this run's
+        return _unexpected(path, exc)
+
+
+def _unexpected(path: Path, exc: Exception) -> RunReport:
+    return RunReport(path, error=f"{path}: analysis failed with {type(exc).__name__}: {exc}")
 
 
 def analyze_run(path: Path, options: Options) -> RunReport:
     report = RunReport(path)
+    if shown(path) != str(path):
+        report.error = f"{shown(path)}: the directory name is not valid UTF-8 (rename it)"
+        return report
     if not path.exists():
         report.error = f"{path}: no such directory"
         return report
@@ -286,14 +334,16 @@ def analyze_run(path: Path, options: Options) -> RunReport:
         report.error = f"{path}: not a directory"
         return report
 
+    entries = _regular_files(report, path)
+    if entries is None:
+        return report
     log = _read_log(report, path / LOG_NAME)
     others = {path / LOG_NAME, path / "volume.dat", path / "density.dat"}
-    msd_files = sorted(p for p in path.iterdir()
-                       if p.is_file() and p not in others and lammps.is_msd_file(p, log))
-    transport = [p for p in _transport_tables(path) if p not in msd_files]
-    thermo = sorted(p for p in path.glob(THERMO_PATTERN)
-                    if "angle" not in p.name and p not in msd_files)
-    angles = sorted(p for p in path.glob(ANGLE_PATTERN) if p not in msd_files)
+    msd_files = [p for p in entries if p not in others and lammps.is_msd_file(p, log)]
+    transport = [p for p in _transport_tables(path, entries) if p not in msd_files]
+    thermo = [p for p in entries if fnmatchcase(p.name, THERMO_PATTERN)
+              and "angle" not in p.name and p not in msd_files]
+    angles = [p for p in entries if fnmatchcase(p.name, ANGLE_PATTERN) and p not in msd_files]
     report.files = [p.name for p in msd_files + transport + thermo + angles]
     report.files += [p.name for p in sorted(others) if p.is_file()]
     if not report.files:
@@ -329,25 +379,34 @@ def analyze_run(path: Path, options: Options) -> RunReport:
 
 
 def summarize(reports: list[RunReport]) -> list[CoefficientSummary]:
-    """Mean, sample standard deviation, standard error and count of each
-    coefficient over the runs.
+    """Mean, sample standard deviation, standard error and count over the
+    runs of each diffusion coefficient, its finite-size corrected value and
+    the Nernst-Einstein conductivities, each where any run has it.
 
-    A run without that coefficient, or whose fit failed, counts as NaN and so
+    A run without that value, or whose fit failed, counts as NaN and so
     drops out of all of them.
     """
-    keys: dict[tuple[str, str], None] = {}
-    for report in reports:
-        for fit in report.msd:
-            keys[(fit.table, fit.column)] = None
+    keys = list(dict.fromkeys((f.table, f.column) for r in reports for f in r.msd))
+    rows: list[tuple[str, str | None, str | None, list[float]]] = []
+    for quantity in ("diffusion_coefficient", "finite_size_corrected"):
+        for key in keys:
+            found = [[f for f in r.msd if (f.table, f.column) == key] for r in reports]
+            rows.append((quantity, *key, [
+                math.nan if not fits else
+                fits[0].diffusion if quantity == "diffusion_coefficient" else fits[0].finite_size
+                for fits in found]))
+    conductivities = [r.conductivity for r in reports]
+    rows.append(("conductivity", None, None,
+                 [math.nan if c is None else c.value for c in conductivities]))
+    rows.append(("conductivity_corrected", None, None,
+                 [math.nan if c is None or c.corrected is None else c.corrected
+                  for c in conductivities]))
     result = []
-    for table, column in keys:
-        values = []
-        for report in reports:
-            found = [f.diffusion for f in report.msd if (f.table, f.column) == (table, column)]
-            values.append(found[0] if found else math.nan)
+    for quantity, table, column, values in rows:
         stats = spread(values)
-        result.append(CoefficientSummary(table, column, stats.mean, stats.std, stats.error,
-                                         stats.count, len(reports)))
+        if stats.count:
+            result.append(CoefficientSummary(quantity, table, column, stats.mean, stats.std,
+                                             stats.error, stats.count, len(reports)))
     return result
 
 
@@ -374,13 +433,40 @@ def _read_log(report: RunReport, path: Path) -> lammps.RunLog:
     return log
 
 
-def _transport_tables(path: Path) -> list[Path]:
-    found = [path / name for name in TRANSPORT_TABLES if (path / name).is_file()]
-    others = {p for p in path.glob("*.dat") if p not in found}
-    others -= set(path.glob(THERMO_PATTERN)) | set(path.glob(ANGLE_PATTERN))
-    others -= {path / "volume.dat", path / "density.dat"}
-    found += sorted(p for p in others if p.is_file() and _has_time_header(p))
-    return found
+def shown(path: Path | str) -> str:
+    """The path as text that can be printed and put in JSON: bytes of a name
+    that are not UTF-8 written as escapes (\\xff)."""
+    return os.fsencode(path).decode("utf-8", "backslashreplace")
+
+
+def _regular_files(report: RunReport, path: Path) -> list[Path] | None:
+    """The directory's regular files, sorted. A name that is not UTF-8 is a
+    problem, and a FIFO or device under a name the analysis reads is noted:
+    reading it could wait for ever."""
+    try:
+        entries = sorted(path.iterdir())
+    except OSError as exc:
+        report.error = f"{path}: {exc.strerror or exc}"
+        return None
+    files = []
+    for entry in entries:
+        if shown(entry.name) != entry.name:
+            report.problems.append(f"{shown(entry)}: the file name is not valid UTF-8; skipped "
+                                   "(rename it)")
+        elif entry.is_file():
+            files.append(entry)
+        elif not entry.is_dir() and (fnmatchcase(entry.name, "*.dat") or entry.name == LOG_NAME):
+            report.notes.append(f"{entry.name}: not a regular file; skipped")
+    return files
+
+
+def _transport_tables(path: Path, entries: list[Path]) -> list[Path]:
+    found = [path / name for name in TRANSPORT_TABLES if path / name in entries]
+    others = [p for p in entries if fnmatchcase(p.name, "*.dat") and p not in found
+              and not fnmatchcase(p.name, THERMO_PATTERN)
+              and not fnmatchcase(p.name, ANGLE_PATTERN)
+              and p.name not in ("volume.dat", "density.dat")]
+    return found + [p for p in others if _has_time_header(p)]
 
 
 def _has_time_header(path: Path) -> bool:
@@ -392,31 +478,55 @@ def _has_time_header(path: Path) -> bool:
     return any(line.lstrip().startswith(b"#Time") for line in head.splitlines())
 
 
+# A line break followed by a blank or comment line, or by the end.
+_NOT_DATA = re.compile(rb"\n(?=[ \t]*(?:#|\r?\n|\r?\Z))")
+
+
+def _last_time_header(data: bytes) -> int:
+    """Where the last line starting with '#Time' (after blanks) starts; 0
+    without one. A byte search from the end: no line is split."""
+    end = len(data)
+    while (at := data.rfind(b"#Time", 0, end)) >= 0:
+        start = data.rfind(b"\n", 0, at) + 1
+        if not data[start:at].strip(b" \t"):
+            return start
+        end = at
+    return 0
+
+
 def _check_rows(report: RunReport, path: Path, rows: int, time_header: bool = False) -> None:
     """Say what the reader dropped without a word: all rows when they do not
-    fit the header (a problem), some of them (a note)."""
+    fit the header (a problem), some of them (a note). Lines are counted at
+    the speed of a byte search, and only the first rows are split."""
     try:
-        lines = path.read_text("utf-8", "replace").splitlines()
+        data = path.read_bytes()
     except OSError:
         return  # the reader has said why
-    header = 1
     if time_header:
-        header = max((k for k, line in enumerate(lines) if line.lstrip().startswith("#Time")),
-                     default=0)
-    if header >= len(lines):
+        header = _last_time_header(data)
+    else:
+        header = data.find(b"\n") + 1
+        if not header:
+            return
+    line_end = data.find(b"\n", header)
+    if line_end < 0:
         return
-    names = len(lines[header].replace("#", " ").split())
-    data = [line.split() for line in lines[header + 1:]
-            if line.strip() and not line.lstrip().startswith("#")]
-    if not data:
+    names = len(data[header:line_end].replace(b"#", b" ").split())
+    # Each line of the rest starts after a line break, the last one included.
+    body = data[line_end:]
+    lines = body.count(b"\n")
+    data_lines = lines - len(_NOT_DATA.findall(body))
+    if not data_lines:
         report.notes.append(f"{path.name}: no data rows")
     elif rows == 0:
-        fields = Counter(len(d) for d in data).most_common(1)[0][0]
+        head = [line.split() for line in body[:1 << 16].splitlines()
+                if line.strip() and not line.lstrip().startswith(b"#")]
+        fields = Counter(len(d) for d in head).most_common(1)[0][0] if head else names
         report.problems.append(
             f"{path}: header has {names} names, rows have {fields} fields" if fields < names
             else f"{path}: no row is all numbers")
-    elif len(data) > rows:
-        report.notes.append(f"{path.name}: {len(data) - rows} of {len(data)} rows dropped "
+    elif data_lines > rows:
+        report.notes.append(f"{path.name}: {data_lines - rows} of {data_lines} rows dropped "
                             "(too few fields, or fields that are not numbers)")
 
 
@@ -487,18 +597,18 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
         return result
     per_slope = 1.0 / (2 * settings.dimensions)
     result.fit_error = line_fit(fit_time, window_msd).slope_error * per_slope
-    others = window_slopes(time, msd, settings.margin, settings.min_window, settings.max_window,
-                           settings.max_error, settings.min_displacement)
-    result.windows = len(others)
-    if len(others) >= 3:
+    others = window_spread(time, msd, settings.margin, settings.min_window,
+                           settings.max_window, settings.max_error, settings.min_displacement)
+    result.windows = others.count
+    if others.count >= 3:
         result.spread_from = "windows"
-        values = [s * per_slope for s in others]
+        result.window_spread = others.std * per_slope
     else:
         half = len(fit_time) // 2
         result.spread_from = "halves"
         values = [line_fit(fit_time[:half], window_msd[:half]).slope * per_slope,
                   line_fit(fit_time[half:], window_msd[half:]).slope * per_slope]
-    result.window_spread = spread(values).std or math.nan
+        result.window_spread = spread(values).std or math.nan
     return result
 
 
@@ -528,22 +638,33 @@ def _loglog_slope(time: list[float], msd: list[float]) -> float:
 def _check_fits(report: RunReport) -> None:
     low, high = PLAUSIBLE_D
     disagree: dict[str, list[str]] = {}
+    small: dict[str, list[str]] = {}
     for fit in report.msd:
         if not fit.ok:
             continue
+        if fit.share < SMALL_SHARE:
+            small.setdefault(fit.table, []).append(
+                f"{fit.column} ({fit.window_points} of {len(fit.time)} rows)")
         if not low <= abs(fit.diffusion) <= high:
             report.warnings.append(
                 f"{fit.table} {fit.column}: D = {fit.diffusion:.3e} m^2/s is outside {low:g} .. "
                 f"{high:g} m^2/s; check the units (time in s and MSD in m^2? Å^2 and ps "
                 "written as SI?)")
-        if fit.window_spread > 2 * fit.fit_error:
+        # On exact data both errors are round-off, whose ratio means nothing.
+        scale = max(fit.fit_error, AGREEMENT * abs(fit.diffusion))
+        if fit.window_spread > 2 * scale:
             disagree.setdefault(fit.table, []).append(
-                f"{fit.column} ({fit.window_spread / fit.fit_error:.1f} x)")
+                f"{fit.column} ({fit.window_spread / scale:.1f} x)")
     for table, columns in disagree.items():
         report.warnings.append(
             f"{table}: the windows disagree by more than twice the regression's standard "
             f"error for {', '.join(columns)}: the choice of window decides D, and its ± "
             "includes that spread (a longer run narrows it; see --max-window, --tolerance)")
+    for table, columns in small.items():
+        report.warnings.append(
+            f"{table}: the fitted window holds under {100 * SMALL_SHARE:g} % of the rows for "
+            f"{', '.join(columns)}: the window closest to slope 1 is then as likely chance as "
+            "diffusion; fit over more of the run with a larger --min-window and --max-window")
 
 
 def _thermo_means(report: RunReport, path: Path) -> None:

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
 import sys
 import textwrap
@@ -35,8 +36,10 @@ Analyse the files that one or more simulation runs left in their directories:
                      per ion)
   MSD files          LAMMPS fix ave/time of compute msd (any file name), read
                      as written: steps and lengths turned into SI with the
-                     log's unit style and timestep, columns named after the
-                     computes' groups
+                     log's unit style and the timestep of the runs the fix
+                     writing the file took part in (refused when it changes
+                     between them or is not a number), columns named after
+                     the computes' groups
   transport tables   diffself.dat, diffonsag.dat, viscosity.dat,
                      thermconductivity.dat or any .dat file with a '#Time'
                      header line; time in s, MSD in m^2
@@ -50,8 +53,17 @@ Analyse the files that one or more simulation runs left in their directories:
 Every MSD column is fitted over the window of rows whose log-log slope is
 closest to 1 (diffusive motion), with a straight line through the MSD there;
 the slope divided by 2 x DIMENSIONS is the self-diffusion coefficient D in
-m^2/s. Its ± joins the regression's standard error and the spread of D over
-the other windows the search accepts (or the two halves of the chosen one).
+m^2/s. Its ± joins the regression's standard error and the sample standard
+deviation of D over every window the search accepts (or over the two halves
+of the chosen one, when it accepts fewer than three).
+
+The window is chosen by its log-log slope, so the slope shown is near 1 by
+construction and says nothing of the fit. On a long noisy run some short
+window always comes close to 1 by chance, and on exact data the shortest,
+earliest window wins a tie: the table gives the window's share of the rows,
+and a share under 1 % is flagged. A larger --min-window (and --max-window)
+fits over more of the run; the ± over windows shows how much the choice
+matters.
 
 With the run's temperature (thermodynamic table) and mean volume, and a
 viscosity (--viscosity, or the experimental one of the salt the ion groups
@@ -62,20 +74,23 @@ one where the bundled models have it (KOH); with --hop-distance the gap gives
 the proton-hopping time. The run's density is checked against the salt's
 Laliberte density.
 
-A missing file is reported and skipped. Over several runs the mean, sample
-standard deviation, standard error and count of each diffusion coefficient are
-reported as well; failed fits drop out.
+A missing file is reported and skipped, and so is a FIFO or device, or a file
+whose name is not UTF-8. Over several runs the mean, sample standard
+deviation, standard error and count of each D, D_inf and Nernst-Einstein
+conductivity are reported as well; failed fits drop out.
 
 Exit status: 0 when everything found could be read, 1 when a run directory is
-missing or empty, a file could not be read or parsed, or a plot failed (the
-rest is still reported), 2 for wrong arguments."""
+missing or empty, a file could not be read or parsed, a run failed, or a plot
+failed (the rest is still reported), 2 for wrong arguments, 130 when
+interrupted."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity
 of an aqueous salt solution, from the Laliberte density and viscosity models
 (and the Gilliam conductivity model of KOH) with the bundled parameter table.
 Every temperature is combined with every concentration. Molarities are turned
-into molalities by inverting the density model.
+into molalities by inverting the density model; one below {dilute:g} mol/kg is taken
+at infinite dilution (molality = molarity / density of water), with a note.
 
 Salts and the sources of their parameters:
 {sources}"""
@@ -88,10 +103,43 @@ conductivity of a box of N charge carriers,
 and the diffusion coefficient of that hopping, D_hop = delta^2 / (6 tau)."""
 
 
+def _number(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"must be a finite number, not {text}")
+    return value
+
+
 def _positive_float(text: str) -> float:
-    value = float(text)
+    value = _number(text)
     if not value > 0:
         raise argparse.ArgumentTypeError(f"must be positive, not {text}")
+    return value
+
+
+def _non_negative_float(text: str) -> float:
+    value = _number(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
+    return value
+
+
+def _margin(text: str) -> float:
+    value = _number(text)
+    if not 0 <= value < 0.5:
+        raise argparse.ArgumentTypeError(f"must be at least 0 and below 0.5, not {text}")
+    return value
+
+
+def _kelvin(text: str) -> float:
+    value = _number(text)
+    if value < MIN_TEMPERATURE:
+        raise argparse.ArgumentTypeError(
+            f"temperature {value:g} K is below {MIN_TEMPERATURE:g} K: it looks like degrees "
+            f"Celsius; give kelvin ({value:g} degC = {value + salts.CELSIUS:g} K)")
     return value
 
 
@@ -145,17 +193,19 @@ def build_parser() -> argparse.ArgumentParser:
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
     defaults = analysis.FitSettings()
-    fit.add_argument("--margin", type=float, default=defaults.margin, metavar="FRACTION",
+    fit.add_argument("--margin", type=_margin, default=defaults.margin, metavar="FRACTION",
                      help="fraction of the rows left out at each end before windows are "
                           "formed [%(default)s]")
     fit.add_argument("--min-window", type=_count, default=defaults.min_window, metavar="ROWS",
                      help="shortest window, in rows [%(default)s]")
     fit.add_argument("--max-window", type=_count, default=defaults.max_window, metavar="ROWS",
                      help="windows are shorter than this many rows [%(default)s]")
-    fit.add_argument("--tolerance", type=float, default=defaults.max_error, metavar="DEV",
+    fit.add_argument("--tolerance", type=_positive_float, default=defaults.max_error,
+                     metavar="DEV",
                      help="accept windows whose log-log slope is within DEV of 1 "
                           "[%(default)s]")
-    fit.add_argument("--min-displacement", type=float, default=defaults.min_displacement,
+    fit.add_argument("--min-displacement", type=_non_negative_float,
+                     default=defaults.min_displacement,
                      metavar="METRES",
                      help="leave out rows whose MSD is below this displacement squared "
                           "(the ballistic start) [%(default)s m]")
@@ -164,7 +214,7 @@ def build_parser() -> argparse.ArgumentParser:
     groups = analyze.add_argument_group("groups and molality")
     groups.add_argument("--solvent-group", default="OW", metavar="NAME",
                         help="LAMMPS group with one atom per solvent molecule [%(default)s]")
-    groups.add_argument("--solvent-molar-mass", type=float,
+    groups.add_argument("--solvent-molar-mass", type=_positive_float,
                         default=analysis.WATER_MOLAR_MASS, metavar="G_PER_MOL",
                         help="molar mass of the solvent [%(default)s g/mol, water]")
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
@@ -181,10 +231,10 @@ def build_parser() -> argparse.ArgumentParser:
     physical.add_argument("--viscosity", type=_positive_float, metavar="PA_S",
                           help="the force field's own shear viscosity for the finite-size "
                                "correction, Pa s (default: the salt's experimental one)")
-    physical.add_argument("--temperature", type=_positive_float, metavar="K",
+    physical.add_argument("--temperature", type=_kelvin, metavar="K",
                           help="temperature of the run (default: the mean of the "
                                "thermodynamic table's temperature column)")
-    physical.add_argument("--experimental-conductivity", type=float, metavar="S_PER_M",
+    physical.add_argument("--experimental-conductivity", type=_positive_float, metavar="S_PER_M",
                           help="measured conductivity to compare with (default: the salt's "
                                "model, where there is one)")
     physical.add_argument("--hop-distance", type=_positive_float, metavar="ANGSTROM",
@@ -198,7 +248,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     props = commands.add_parser(
         "props", help="properties of salt solutions (Laliberte models)",
-        description=PROPS_HELP.format(sources=_salt_sources()),
+        description=PROPS_HELP.format(sources=_salt_sources(), dilute=salts.DILUTE),
         formatter_class=argparse.RawDescriptionHelpFormatter)
     props.add_argument("--salt", required=True, metavar="NAME",
                        help=f"salt formula: {', '.join(salts.salts())}")
@@ -207,7 +257,7 @@ def build_parser() -> argparse.ArgumentParser:
                                help="molalities, mol of salt per kg of water")
     concentration.add_argument("--molarity", type=float, nargs="+", metavar="MOL_PER_L",
                                help="molarities, mol of salt per litre of solution")
-    props.add_argument("--temperature", type=float, nargs="+", required=True, metavar="K",
+    props.add_argument("--temperature", type=_kelvin, nargs="+", required=True, metavar="K",
                        help="temperatures in kelvin")
     props.add_argument("--json", action="store_true", help="print JSON instead of a table")
     props.add_argument("--plot", type=Path, metavar="DIR",
@@ -218,17 +268,19 @@ def build_parser() -> argparse.ArgumentParser:
     hop = commands.add_parser(
         "hop", help="proton-hopping time and diffusion coefficient", description=HOP_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    hop.add_argument("--experimental-conductivity", type=float, required=True, metavar="S_PER_M",
+    hop.add_argument("--experimental-conductivity", type=_non_negative_float, required=True,
+                     metavar="S_PER_M",
                      help="measured conductivity sigma_exp, S/m")
-    hop.add_argument("--md-conductivity", type=float, required=True, metavar="S_PER_M",
+    hop.add_argument("--md-conductivity", type=_non_negative_float, required=True,
+                     metavar="S_PER_M",
                      help="conductivity of the simulation sigma_md, S/m")
-    hop.add_argument("--temperature", type=float, required=True, metavar="K",
+    hop.add_argument("--temperature", type=_kelvin, required=True, metavar="K",
                      help="temperature, K")
-    hop.add_argument("--box-length", type=float, required=True, metavar="ANGSTROM",
+    hop.add_argument("--box-length", type=_positive_float, required=True, metavar="ANGSTROM",
                      help="edge L of the cubic simulation box, Å")
-    hop.add_argument("--particles", type=float, required=True, metavar="N",
+    hop.add_argument("--particles", type=_positive_float, required=True, metavar="N",
                      help="number N of charge carriers in the box")
-    hop.add_argument("--hop-distance", type=float, required=True, metavar="ANGSTROM",
+    hop.add_argument("--hop-distance", type=_positive_float, required=True, metavar="ANGSTROM",
                      help="distance delta of one proton hop, Å")
     hop.add_argument("--json", action="store_true", help="print JSON instead of text")
     hop.set_defaults(handler=run_hop, command_parser=hop)
@@ -291,39 +343,57 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         reports = analysis.analyze_runs(args.runs, options, args.jobs)
     summary = analysis.summarize(reports)
 
-    # The report goes out before any plot is drawn, so that a plot that
-    # fails cannot take it down.
     planned = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
     if args.json:
+        # The document names the plots written, so they are drawn first; a
+        # plot that fails is named apart and cannot take the document down.
+        failed = _draw_all(planned, parser.prog, err)
         document = report.analysis_json(reports, summary, settings)
-        document["plots"] = [str(path) for path, _ in planned]
+        document["plots"] = [str(path) for path, _ in planned if path not in failed]
+        document["failed_plots"] = [{"path": str(path), "error": why}
+                                    for path, why in failed.items()]
         _print_json(document, out)
         for run in reports:  # the tables show them in the text report
             for problem in [run.error] if run.error else run.problems:
                 err.write(f"{parser.prog}: error: {problem}\n")
+        out.flush()
     else:
+        # The report goes out before any plot is drawn, so that a plot that
+        # fails cannot take it down.
         lines: list[str] = []
         for number, run in enumerate(reports):
             lines += ([""] if number else []) + report.run_text(run, settings)
         if len(reports) > 1:
             lines += report.summary_text(summary)
         out.write("\n".join(lines) + "\n")
-    out.flush()
-    failed = [path for path, draw in planned if not _draw(draw, path, parser.prog, err)]
-    if plot_dir is not None and not args.json:
-        out.write("\n".join(["", f"Plots written to {plot_dir}:"] +
-                            [f"  {path.name}" for path, _ in planned if path not in failed])
-                  + "\n")
+        out.flush()
+        failed = _draw_all(planned, parser.prog, err)
+        written = [f"  {path.name}" for path, _ in planned if path not in failed]
+        if written:
+            out.write("\n".join(["", f"Plots written to {plot_dir}:", *written]) + "\n")
     return 1 if failed or any(run.failed for run in reports) else 0
 
 
-def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> bool:
+def _draw_all(planned: list[tuple[Path, Callable[[], object]]], prog: str,
+              err: TextIO) -> dict[Path, str]:
+    """Draw every plot; the ones that failed, with why."""
+    failed = {}
+    for path, draw in planned:
+        why = _draw(draw, path, prog, err)
+        if why is not None:
+            failed[path] = why
+    return failed
+
+
+def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> str | None:
+    """None when the plot was written, else why not (also told on err)."""
     try:
         draw()
-        return True
+        return None
     except Exception as exc:  # noqa: BLE001 - whatever matplotlib raises, the report stands
-        err.write(f"{prog}: error: plot {path}: {type(exc).__name__}: {exc}\n")
-        return False
+        why = f"{type(exc).__name__}: {exc}"
+        err.write(f"{prog}: error: plot {path}: {why}\n")
+        return why
 
 
 def _analysis_plots(reports: list[analysis.RunReport],
@@ -340,7 +410,7 @@ def _analysis_plots(reports: list[analysis.RunReport],
         for table in dict.fromkeys(f.table for f in run.msd):
             fits = [f for f in run.msd if f.table == table]
             path = directory / f"{label}_{plots.file_stem(Path(table).stem)}_msd.png"
-            title = f"{run.path.resolve().name}: {table}"
+            title = f"{analysis.shown(run.path.resolve().name)}: {table}"
             planned.append((path, functools.partial(plots.msd_figure, fits, title, path)))
     return planned
 
@@ -351,22 +421,22 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
         salt = salts.find_salt(args.salt)
     except salts.UnknownSalt as exc:
         parser.error(str(exc.args[0]))
-    for temperature in args.temperature:
-        if temperature < MIN_TEMPERATURE:
-            parser.error(f"temperature {temperature:g} K is below {MIN_TEMPERATURE:g} K: it looks "
-                         f"like degrees Celsius; give kelvin ({temperature:g} degC = "
-                         f"{temperature + salts.CELSIUS:g} K)")
     for name in ("molality", "molarity"):
         negative = [v for v in getattr(args, name) or [] if not v >= 0]
         if negative:
             parser.error(f"a {name} cannot be negative (or NaN): {negative[0]:g}")
+        if math.inf in (getattr(args, name) or []):
+            parser.error(f"a {name} must be finite")
     plot_dir = _plot_dir(parser, args.plot)
+    notes: list[str] = []
     try:
         states = salts.solution_states(salt, args.temperature, molalities=args.molality,
-                                       molarities=args.molarity)
+                                       molarities=args.molarity, notes=notes)
     except ValueError as exc:
         err.write(f"{parser.prog}: error: {exc}\n")
         return 1
+    for note in notes:
+        err.write(f"{parser.prog}: note: {note}\n")
     for state in states:
         for warning in salt.range_warnings(state.temperature, state.molality):
             err.write(f"{parser.prog}: warning: {warning}\n")
@@ -382,8 +452,8 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
     out.flush()
     if path is None:
         return 0
-    if not _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
-                 err):
+    if _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
+             err) is not None:
         return 1
     if not args.json:
         out.write(f"Plot written to {path}\n")
@@ -423,6 +493,9 @@ def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
         return code
     except SystemExit as exit:
         return exit.code if isinstance(exit.code, int) else 1
+    except KeyboardInterrupt:
+        err.write(f"{parser.prog}: interrupted\n")
+        return 130
     except BrokenPipeError:
         # The reader went away (as with `| head`): say nothing more.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())

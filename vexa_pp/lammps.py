@@ -11,10 +11,12 @@ from __future__ import annotations
 
 import math
 import re
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 
 from ._vexa_pp import parse_bond_angle, parse_thermoprop
+
+LOG_NAME = "log.lammps"
 
 
 @dataclass(frozen=True)
@@ -41,9 +43,20 @@ UNIT_STYLES = {
     "nano": UnitStyle(1e-9, 1e-9, 1e6, "nm^3", "ag/nm^3"),
 }
 
-_COMMAND = re.compile(r"^(units|timestep|compute|fix|run|group)\s+(.*?)\s*$")
+# The log echoes each line as the deck has it, indented ones (a loop's body) too.
+_COMMAND = re.compile(r"^\s*(units|timestep|compute|fix|unfix|run|group)\s+(.*?)\s*$")
 _BOX = re.compile(r"(orthogonal|triclinic) box = \(([^)]*)\) to \(([^)]*)\)")
 _COLUMN = re.compile(r"^c_([^\[\]]+)\[(\d+)\]$")
+
+
+@dataclass(frozen=True)
+class FixFile:
+    """A fix that writes a file, and the lines where it starts and stops."""
+
+    fix: str
+    file: str  # as the deck names it, relative to the run directory
+    line: int
+    end: float = math.inf  # its unfix, or the fix of the same ID that replaces it
 
 
 @dataclass
@@ -51,11 +64,13 @@ class RunLog:
     """The deck's commands as the log echoes them, in order, with line numbers."""
 
     unit_style: str | None = None
-    # (line, value in the unit style's time unit) of every timestep command.
-    timesteps: list[tuple[int, float]] = field(default_factory=list)
-    runs: list[int] = field(default_factory=list)  # lines of the run commands
+    # (line, value in the unit style's time unit, as written) of every
+    # timestep command; the value is None where it is not a number.
+    timesteps: list[tuple[int, float | None, str]] = field(default_factory=list)
+    # (line, steps) of every run command; None where the steps are not a number.
+    runs: list[tuple[int, int | None]] = field(default_factory=list)
     compute_groups: dict[str, str] = field(default_factory=dict)  # msd compute -> group
-    fix_files: dict[str, int] = field(default_factory=dict)  # file name -> line of its fix
+    fix_files: list[FixFile] = field(default_factory=list)
     box_shape: str | None = None  # "orthogonal" or "triclinic"
     box_edges: tuple[float, float, float] | None = None  # in length units
 
@@ -63,13 +78,54 @@ class RunLog:
     def units(self) -> UnitStyle | None:
         return UNIT_STYLES.get(self.unit_style or "")
 
-    def timestep_for(self, file_name: str) -> float | None:
-        """The timestep in force while the fix writing that file ran: the last
-        timestep command before the first run after the fix was defined."""
-        defined = self.fix_files.get(file_name, 0)
-        run = next((line for line in self.runs if line > defined), math.inf)
-        steps = [value for line, value in self.timesteps if line < run]
-        return steps[-1] if steps else None
+    def timestep_for(self, path: Path) -> float:
+        """The timestep of every run that the fix writing that file (in the
+        log's directory) took part in. Raises ValueError saying why it cannot
+        be known rather than guess: the steps of the file would turn into
+        times off by the ratio of two timesteps."""
+        fix = self._writer(path)
+        if fix is None:
+            values = list({value for _, value, _ in self.timesteps})
+            if len(values) == 1 and values[0] is not None:
+                return values[0]  # one timestep for the whole deck
+            if not values:
+                raise ValueError(f"no timestep command in {LOG_NAME}, so the steps cannot be "
+                                 "turned into time")
+            raise ValueError(f"no fix in {LOG_NAME} writes {path.name}, and the deck sets "
+                             "the timestep more than once: which one its steps are in is "
+                             "unknown")
+        runs = [line for line, steps in self.runs if fix.line < line < fix.end and steps != 0]
+        if not runs:
+            raise ValueError(f"no run in {LOG_NAME} after fix {fix.fix} (line {fix.line + 1}) "
+                             "that writes it")
+        used: dict[float, int] = {}  # timestep -> line of its command
+        for run in runs:
+            before = [step for step in self.timesteps if step[0] < run]
+            if not before:
+                raise ValueError(f"no timestep command before the run on line {run + 1} of "
+                                 f"{LOG_NAME}, so the steps cannot be turned into time")
+            line, value, text = before[-1]
+            if value is None:
+                raise ValueError(f"'timestep {text}' on line {line + 1} of {LOG_NAME} is not "
+                                 "a number (a variable the log does not expand?), so the steps "
+                                 "cannot be turned into time")
+            used.setdefault(value, line)
+        if len(used) > 1:
+            changes = ", ".join(f"{value:g} (line {line + 1})" for value, line in used.items())
+            raise ValueError(f"the timestep changes while fix {fix.fix} writes it: {changes}; "
+                             "its steps have no single time unit")
+        return next(iter(used))
+
+    def _writer(self, path: Path) -> FixFile | None:
+        """The last fix writing that file: by its path from the run directory,
+        else by its name alone when that is unambiguous (the file was moved
+        next to the log)."""
+        here = path.resolve()
+        exact = [f for f in self.fix_files if _resolved(path.parent / f.file) == here]
+        if exact:
+            return exact[-1]
+        named = [f for f in self.fix_files if Path(f.file).name == path.name]
+        return named[-1] if len({f.file for f in named}) == 1 else None
 
     def cubic_edge(self) -> float | None:
         """The box edge when the log shows a cube, else None."""
@@ -81,6 +137,7 @@ class RunLog:
 
 def read_log(text: str) -> RunLog:
     log = RunLog()
+    active: dict[str, int] = {}  # fix ID -> index in fix_files, while it is defined
     for number, line in enumerate(text.splitlines()):
         box = _BOX.search(line)
         if box and log.box_shape is None:
@@ -98,17 +155,39 @@ def read_log(text: str) -> RunLog:
         if name == "units" and args:
             log.unit_style = args[0]
         elif name == "timestep" and args:
-            try:
-                log.timesteps.append((number, float(args[0])))
-            except ValueError:
-                pass  # an unexpanded variable: the timestep stays unknown
+            # LAMMPS echoes a line with variables twice, as written and then
+            # expanded, so the expanded value comes last.
+            log.timesteps.append((number, _number(args[0]), args[0]))
         elif name == "run":
-            log.runs.append(number)
+            steps = _number(args[0]) if args else None
+            log.runs.append((number, None if steps is None else int(steps)))
         elif name == "compute" and len(args) >= 3 and args[2] == "msd":
             log.compute_groups[args[0]] = args[1]
-        elif name == "fix" and "file" in args[:-1]:
-            log.fix_files[args[args.index("file") + 1]] = number
+        elif name in ("fix", "unfix") and args:
+            if args[0] in active:
+                index = active.pop(args[0])
+                log.fix_files[index] = replace(log.fix_files[index], end=number)
+            keyword = next((k for k, arg in enumerate(args[:-1]) if arg in ("file", "append")),
+                           None)
+            if name == "fix" and keyword is not None:
+                active[args[0]] = len(log.fix_files)
+                log.fix_files.append(FixFile(args[0], args[keyword + 1], number))
     return log
+
+
+def _resolved(path: Path) -> Path | None:
+    try:
+        return path.resolve()
+    except (OSError, ValueError, RuntimeError):  # a name no file can have
+        return None
+
+
+def _number(text: str) -> float | None:
+    try:
+        value = float(text)
+    except ValueError:
+        return None
+    return value if math.isfinite(value) else None
 
 
 def msd_columns(names: list[str], log: RunLog) -> dict[str, str]:
@@ -155,12 +234,12 @@ def read_msd_file(path: Path, log: RunLog) -> MsdTable:
     units = log.units
     if units is None:
         why = (f"unit style {log.unit_style!r} has no SI conversion" if log.unit_style
-               else "no units command in log.lammps")
+               else f"no units command in {LOG_NAME}")
         raise ValueError(f"{path}: {why}, so the MSD cannot be turned into m^2")
-    dt = log.timestep_for(path.name)
-    if dt is None:
-        raise ValueError(f"{path}: no timestep command in log.lammps, so the steps cannot be "
-                         "turned into time")
+    try:
+        dt = log.timestep_for(path)
+    except ValueError as exc:
+        raise ValueError(f"{path}: {exc}") from None
     table = parse_thermoprop(str(path))
     steps = table.get("TimeStep", [])
     first = steps[0] if steps else 0.0

@@ -8,7 +8,16 @@ from dataclasses import asdict
 from typing import Any
 
 from . import physics
-from .analysis import AnglePeak, CoefficientSummary, FitSettings, MsdFit, RunReport, SeriesValue
+from .analysis import (
+    AnglePeak,
+    CoefficientSummary,
+    FitSettings,
+    MsdFit,
+    SUMMARY_QUANTITIES,
+    RunReport,
+    SeriesValue,
+    shown,
+)
 from .salts import Salt, SolutionState
 
 type Json = dict[str, Any]
@@ -58,7 +67,7 @@ def pm(value: float, error: float | None, digits: int = 4) -> str:
 
 
 def run_text(report: RunReport, settings: FitSettings) -> list[str]:
-    lines = [f"Run {report.path}"]
+    lines = [f"Run {shown(report.path)}"]
     if report.error:
         return lines + [f"  error: {report.error}"]
     lines.append(f"  files: {', '.join(report.files) if report.files else 'none'}")
@@ -81,7 +90,7 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
                       f"D = slope / {2 * settings.dimensions}; ± the regression and the "
                       "spread over windows together)"]
         header = ["column", "D m^2/s", "± fit", "± windows", "windows", "window ps", "points",
-                  "log-log slope"]
+                  "of run", "log-log slope"]
         lines += table(header + (["D∞ m^2/s"] if corrected else []),
                        [_fit_row(f, corrected) for f in fits], "    ")
 
@@ -149,13 +158,13 @@ def _peak_text(peak: AnglePeak) -> str:
 def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
     if not fit.ok:
         row = [fit.column, "no fit", "—", "—", "", "no window with a log-log slope near 1", "",
-               ""]
+               "", ""]
         return row + (["—"] if corrected else [])
     row = [fit.column, pm(fit.diffusion, fit.error), f"{fit.fit_error:.1e}",
            f"{fit.window_spread:.1e}",
            str(fit.windows) if fit.spread_from == "windows" else "halves",
            f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
-           str(fit.window_points), f"{fit.loglog_slope:.4f}"]
+           str(fit.window_points), f"{100 * fit.share:.2g} %", f"{fit.loglog_slope:.4f}"]
     return row + ([sci(fit.finite_size)] if corrected else [])
 
 
@@ -200,12 +209,16 @@ def summary_text(summary: list[CoefficientSummary]) -> list[str]:
     if not summary:
         return []
     runs = summary[0].runs
-    lines = ["", f"Diffusion coefficients over {runs} runs (failed fits and missing tables "
-                 "left out; sample std, n - 1; standard error std / sqrt(n))"]
-    lines += table(["table", "column", "mean m^2/s", "std m^2/s", "± error", "runs"],
-                   [[s.table, s.column, sci(s.mean), "—" if s.std is None else sci(s.std),
-                     "—" if s.error is None else sci(s.error), f"{s.count}/{s.runs}"]
-                    for s in summary])
+    lines = ["", f"Diffusion coefficients and conductivities over {runs} runs (failed fits and "
+                 "missing values left out; sample std, n - 1; standard error std / sqrt(n))"]
+    rows = []
+    for s in summary:
+        label, unit = SUMMARY_QUANTITIES[s.quantity]
+        rows.append([label, s.table or "", s.column or "", sci(s.mean),
+                     "—" if s.std is None else sci(s.std),
+                     "—" if s.error is None else sci(s.error), unit, f"{s.count}/{s.runs}"])
+    lines += table(["quantity", "table", "column", "mean", "std", "± error", "unit", "runs"],
+                   rows)
     return lines
 
 
@@ -228,6 +241,7 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
             "start_time": fit.window_start,
             "end_time": fit.window_end,
             "points": fit.window_points,
+            "share_of_rows": fit.share,
             "first_row": fit.first_row,
             "loglog_slope": number(fit.loglog_slope),
         },
@@ -244,10 +258,10 @@ def _series_json(series: SeriesValue | None, unit: str) -> Json | None:
 
 def run_json(report: RunReport, settings: FitSettings) -> Json:
     if report.error:
-        return {"run": str(report.path), "error": report.error}
+        return {"run": shown(report.path), "error": report.error}
     volume_unit, density_unit = report.units
     return {
-        "run": str(report.path),
+        "run": shown(report.path),
         "files": report.files,
         "missing": report.missing,
         "problems": report.problems,
@@ -306,9 +320,10 @@ def analysis_json(reports: list[RunReport], summary: list[CoefficientSummary],
             "dimensions": settings.dimensions,
         },
         "runs": [run_json(r, settings) for r in reports],
-        "summary": [{"table": s.table, "column": s.column, "mean": number(s.mean),
-                     "std": s.std, "standard_error": s.error, "count": s.count,
-                     "runs": s.runs, "unit": "m^2/s"} for s in summary],
+        "summary": [{"quantity": s.quantity, "table": s.table, "column": s.column,
+                     "mean": number(s.mean), "std": s.std, "standard_error": s.error,
+                     "count": s.count, "runs": s.runs,
+                     "unit": SUMMARY_QUANTITIES[s.quantity][1]} for s in summary],
     }
 
 

@@ -24,6 +24,9 @@ CELSIUS = 273.15  # K at 0 degC
 # Brent-Dekker settings for turning molarities into molalities.
 MOLALITY_TOLERANCE = 1e-10  # mol/kg
 MOLALITY_ITERATIONS = 200
+# Below this molality (mol/kg) the salt changes the density by parts in 1e10:
+# molarity / density of water is the molality.
+DILUTE = 1e-9
 
 
 @dataclass(frozen=True)
@@ -131,12 +134,17 @@ def find_salt(name: str) -> Salt:
 
 def solution_states(salt: Salt, temperatures: list[float], *,
                     molalities: list[float] | None = None,
-                    molarities: list[float] | None = None) -> list[SolutionState]:
+                    molarities: list[float] | None = None,
+                    notes: list[str] | None = None) -> list[SolutionState]:
     """Every temperature with every concentration, temperature-major.
 
     Give exactly one of molalities (mol/kg water) and molarities (mol/L
     solution); a molarity is turned into the molality that the density model
-    maps onto it. Raises ValueError for a molarity the model cannot reach.
+    maps onto it, one value at a time. A molarity below what DILUTE mol/kg
+    gives, too small for that search to bracket or resolve, is converted at
+    infinite dilution, molality = molarity / density of water, exact there to
+    far better than the search's tolerance; each such conversion is said in
+    notes. Raises ValueError naming a molarity the model cannot reach at all.
     """
     if (molalities is None) == (molarities is None):
         raise ValueError("give either molalities or molarities")
@@ -145,8 +153,8 @@ def solution_states(salt: Salt, temperatures: list[float], *,
     molality_column: list[float] = []
     for temperature in temperatures:
         if molarities is not None:
-            molality_column += molarity_to_molality(molarities, temperature, mw, *salt.density,
-                                                    MOLALITY_TOLERANCE, MOLALITY_ITERATIONS)
+            molality_column += [_molality(salt, molarity, temperature, notes)
+                                for molarity in molarities]
             temperature_column += [temperature] * len(molarities)
         elif molalities is not None:
             molality_column += molalities
@@ -163,3 +171,22 @@ def solution_states(salt: Salt, temperatures: list[float], *,
         for row in zip(temperature_column, molality_column, molarity, mass_fraction, density,
                        viscosity, conductivity, strict=True)
     ]
+
+
+def _molality(salt: Salt, molarity: float, temperature: float, notes: list[str] | None) -> float:
+    (water,), _ = laliberte_density([temperature], [0.0], salt.molecular_weight, *salt.density)
+    dilute = molarity / (water / 1000.0)
+    if 0 < dilute < DILUTE:
+        if notes is not None:
+            notes.append(f"molarity {molarity:g} mol/L at {temperature:g} K is infinitely dilute "
+                         "for the density model: molality = molarity / density of water = "
+                         f"{dilute:.6g} mol/kg")
+        return dilute
+    try:
+        (molality,) = molarity_to_molality([molarity], temperature, salt.molecular_weight,
+                                           *salt.density, MOLALITY_TOLERANCE,
+                                           MOLALITY_ITERATIONS)
+    except ValueError:
+        raise ValueError(f"molarity {molarity:g} mol/L at {temperature:g} K: the "
+                         f"{salt.symbol} density model reaches it at no molality") from None
+    return molality

@@ -1,13 +1,20 @@
+// The lane helpers return vectors by value. Code built without AVX returns a
+// 32-byte vector otherwise than code built for it, which -Wpsabi points out
+// for every such helper; all of them are always inlined into the AVX2
+// search, so no call between the two kinds of code exists in this file.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include "analysis/msd_fit.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "analysis/msd_fit_search.hpp"
+#include "analysis/msd_fit_window.hpp"
 #include "common/interruption.hpp"
+#include "common/lanes.hpp"
 
 namespace vexa::analysis {
 namespace msd_fit {
@@ -55,39 +62,29 @@ MsdFit regression(const FloatArray& t, const FloatArray& m, Window window) {
 
 // The fast search runs `width` consecutive starts side by side, one start per
 // vector lane. Every lane performs exactly the scalar operations of its own
-// start, in the same order; only the bookkeeping is shared.
-// (Attributes on alias templates are dropped, hence the class.)
-template <std::size_t width> struct Vectors {
-  typedef double Lanes __attribute__((vector_size(width * sizeof(double))));
-  typedef std::int64_t Mask __attribute__((vector_size(width * sizeof(double))));
-};
-template <std::size_t width> using Lanes = typename Vectors<width>::Lanes;
-template <std::size_t width> using LaneMask = typename Vectors<width>::Mask;
+// start, in the same order; only the bookkeeping is shared. Its helpers are
+// always inlined, so that in the AVX2 search they are compiled for AVX2 too.
 
-// The helpers take vectors by reference and are always inlined, so that in
-// the AVX2 search they are compiled for AVX2 as well.
+// The sums extended by one sample in every lane: lane l's terms are the l-th
+// from each pointer on.
 template <std::size_t width>
-[[gnu::always_inline]] inline void fill(Lanes<width>& out, double value) {
-  for (std::size_t lane = 0; lane < width; ++lane)
-    out[lane] = value;
+[[gnu::always_inline]] inline void extend_from(WindowSums<Lanes<width>>& sums, const double* x,
+                                               const double* y, const double* xy,
+                                               const double* xx) {
+  Lanes<width> term_x, term_y, term_xy, term_xx;
+  load(term_x, x);
+  load(term_y, y);
+  load(term_xy, xy);
+  load(term_xx, xx);
+  extend(sums, term_x, term_y, term_xy, term_xx);
 }
 
-// sum += the `width` terms from `from` on.
-template <std::size_t width>
-[[gnu::always_inline]] inline void add_terms(Lanes<width>& sum, const double* from) {
-  Lanes<width> terms;
-  std::memcpy(&terms, from, sizeof terms);
-  sum += terms;
-}
-
-// For a fixed start the sums of the window of length j + 1 are those of
-// length j plus the next sample's term, added last: extending the window one
-// sample at a time repeats, addition for addition, the summation from the
-// window's first sample. Sums are never carried from one start to another.
+// For a fixed start the window of length j + 1 is that of length j extended
+// by the next sample (msd_fit_window.hpp). Sums are never carried from one
+// start to another.
 template <std::size_t width>
 [[gnu::always_inline]] inline SearchOutcome search_in_lanes(const SearchProblem& problem) {
   using Vector = Lanes<width>;
-  using Mask = LaneMask<width>;
   const std::size_t n = problem.x.size();
   // The per-sample terms, with `width` zeros of padding so that a block's
   // loads stay inside the arrays even where some of its lanes have ended.
@@ -104,9 +101,6 @@ template <std::size_t width>
   // Windows of fewer than two samples never qualify: their den is 0, or NaN
   // when the sample is infinite or NaN.
   const std::uint64_t shortest = std::max<std::uint64_t>(problem.min_window, 2);
-  const double low = problem.low;
-  const double high = problem.high;
-  const Mask magnitude = Mask{} + std::numeric_limits<std::int64_t>::max();
 
   std::optional<Window> best;
   double best_distance = inf; // a qualifying slope is finite, so is its distance
@@ -118,12 +112,15 @@ template <std::size_t width>
     // bound never exceeds n + 1, so it is exact as a double.
     Vector bound{};
     std::uint64_t top = 0;
+    std::uint64_t common = std::numeric_limits<std::uint64_t>::max(); // the smallest bound
     for (std::size_t lane = 0; lane < width; ++lane) {
       const std::uint64_t i = block + lane;
-      if (i >= problem.stop || i > n || repeats_next_time(problem.t, i)) continue;
-      const std::uint64_t lane_bound = std::min({problem.stop - i, problem.max_window, n - i + 1});
+      std::uint64_t lane_bound = 0;
+      if (i < problem.stop && i <= n && !repeats_next_time(problem.t, i))
+        lane_bound = std::min({problem.stop - i, problem.max_window, n - i + 1});
       bound[lane] = static_cast<double>(lane_bound);
       top = std::max(top, lane_bound);
+      common = std::min(common, lane_bound);
     }
     if (top <= shortest) continue;
     if (poll(top)) return interrupted();
@@ -132,43 +129,31 @@ template <std::size_t width>
     const double* py = y.data() + block;
     const double* pxy = xy.data() + block;
     const double* pxx = xx.data() + block;
-    Vector sx;
-    fill<width>(sx, -0.0);
-    Vector sy = sx;
-    Vector sxy = sx;
-    Vector sxx = sx;
+    const Vector zero{};
+    WindowSums<Vector> sums{-zero, -zero, -zero, -zero}; // -0.0 in every lane
     std::uint64_t j = 1;
-    for (; j < shortest; ++j) {
-      add_terms<width>(sx, px + j - 1);
-      add_terms<width>(sy, py + j - 1);
-      add_terms<width>(sxy, pxy + j - 1);
-      add_terms<width>(sxx, pxx + j - 1);
+    for (; j < shortest; ++j)
+      extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
+    Closest<Vector> closest{zero + inf, zero};
+    // Below the smallest bound every lane is open and the per-lane test can
+    // go: in most blocks every bound is max_window, so that loop does nearly
+    // all the work.
+    const Mask<Vector> every_lane = zero == zero;
+    for (; j < common; ++j) {
+      extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
+      const Vector count = zero + static_cast<double>(j); // 0.0 + j is j
+      consider(closest, sums, count, every_lane, problem.low, problem.high);
     }
-    Vector lane_distance;
-    fill<width>(lane_distance, inf);
-    Vector lane_length{};
     for (; j < top; ++j) {
-      add_terms<width>(sx, px + j - 1);
-      add_terms<width>(sy, py + j - 1);
-      add_terms<width>(sxy, pxy + j - 1);
-      add_terms<width>(sxx, pxx + j - 1);
-      const Vector count = Vector{} + static_cast<double>(j); // 0.0 + j is j
-      const Vector den = count * sxx - sx * sx;
-      // A den of exactly 0 and any non-finite slope give a slope of NaN or
-      // an infinity, which the strict band below turns away.
-      const Vector slope = (count * sxy - sx * sy) / den;
-      const Vector offset = slope - 1.0;
-      const Vector distance = reinterpret_cast<Vector>(reinterpret_cast<Mask>(offset) & magnitude);
-      const Mask better =
-          (count < bound) & (low < slope) & (slope < high) & (distance < lane_distance);
-      lane_distance = better ? distance : lane_distance;
-      lane_length = better ? count : lane_length;
+      extend_from<width>(sums, px + j - 1, py + j - 1, pxy + j - 1, pxx + j - 1);
+      const Vector count = zero + static_cast<double>(j);
+      consider(closest, sums, count, count < bound, problem.low, problem.high);
     }
     // Merged in scan order; a later start must be strictly closer.
     for (std::size_t lane = 0; lane < width; ++lane) {
-      if (lane_distance[lane] < best_distance) {
-        best_distance = lane_distance[lane];
-        best = Window{block + lane, static_cast<std::size_t>(lane_length[lane])};
+      if (closest.distance[lane] < best_distance) {
+        best_distance = closest.distance[lane];
+        best = Window{block + lane, static_cast<std::size_t>(closest.length[lane])};
       }
     }
   }

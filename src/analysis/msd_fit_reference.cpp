@@ -1,9 +1,12 @@
-// The window search written out literally: O(n * W^2), kept only as the
-// yardstick for the fast search in tests and benchmarks.
+// The window search written out literally, every window's sums recomputed
+// from its first sample: O(n * W^2), kept only as the yardstick for the fast
+// search in tests and benchmarks. Its per-window arithmetic is the fast one's,
+// on one window at a time.
 #include <algorithm>
-#include <cmath>
+#include <limits>
 
 #include "analysis/msd_fit_search.hpp"
+#include "analysis/msd_fit_window.hpp"
 #include "common/interruption.hpp"
 
 namespace vexa::analysis {
@@ -14,7 +17,7 @@ SearchOutcome closest_window_literal(const SearchProblem& problem) {
   const FloatArray& y = problem.y;
   const std::size_t n = x.size();
   std::optional<Window> best;
-  double best_slope = 0.0;
+  Closest<double> closest{std::numeric_limits<double>::infinity(), 0.0};
   InterruptPoll poll(search_poll_interval);
   for (std::uint64_t i = problem.start; i < problem.stop; ++i) {
     // From here on every window would run past the data.
@@ -24,26 +27,13 @@ SearchOutcome closest_window_literal(const SearchProblem& problem) {
     for (std::uint64_t j = problem.min_window; j < limit; ++j) {
       if (j > n - i) break;
       if (poll(j)) return interrupted();
-      double sx = -0.0;
-      double sy = -0.0;
-      double sxy = -0.0;
-      double sxx = -0.0;
-      for (std::size_t k = i; k < i + j; ++k) {
-        sx += x[k];
-        sy += y[k];
-        sxy += x[k] * y[k];
-        sxx += x[k] * x[k];
-      }
-      const double count = static_cast<double>(j);
-      const double den = count * sxx - sx * sx;
-      if (den == 0.0) continue;
-      const double slope = (count * sxy - sx * sy) / den;
-      if (!std::isfinite(slope)) continue;
-      if (!(problem.low < slope && slope < problem.high)) continue;
-      if (!best || std::fabs(slope - 1.0) < std::fabs(best_slope - 1.0)) {
-        best = Window{i, j};
-        best_slope = slope;
-      }
+      WindowSums<double> sums{-0.0, -0.0, -0.0, -0.0};
+      for (std::size_t k = i; k < i + j; ++k)
+        extend(sums, x[k], y[k], x[k] * y[k], x[k] * x[k]);
+      const double before = closest.distance;
+      consider(closest, sums, static_cast<double>(j), true, problem.low, problem.high);
+      // Only a strictly closer window moves the distance.
+      if (closest.distance < before) best = Window{i, j};
     }
   }
   return best;

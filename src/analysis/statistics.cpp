@@ -3,36 +3,48 @@
 #include <cmath>
 #include <limits>
 
-namespace vexa::analysis {
+#include "common/interruption.hpp"
 
-std::tuple<double, double, std::uint64_t> repacking_results(const FloatArray& d_array) {
+namespace vexa::analysis {
+namespace {
+
+// Values summed between two questions whether to go on.
+constexpr std::size_t block = std::size_t{1} << 16;
+
+} // namespace
+
+Outcome<std::tuple<double, double, std::uint64_t>> repacking_results(const FloatArray& d_array) {
   // Plain running sums in index order, two passes: the mean first, then the
   // squared deviations from it.
   std::uint64_t count = 0;
   double sum = 0.0;
-  for (const double x : d_array) {
-    if (!std::isfinite(x)) continue;
+  const bool summed = for_each_index(d_array.size(), block, [&](std::size_t i) {
+    const double x = d_array[i];
+    if (!std::isfinite(x)) return;
     sum += x;
     ++count;
-  }
+  });
+  if (!summed) return interrupted();
   if (count == 0) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    return {nan, nan, 0};
+    return std::tuple{nan, nan, std::uint64_t{0}};
   }
   const double n = static_cast<double>(count);
   const double mean = sum / n;
   double squares = 0.0;
-  for (const double x : d_array) {
-    if (!std::isfinite(x)) continue;
+  const bool squared = for_each_index(d_array.size(), block, [&](std::size_t i) {
+    const double x = d_array[i];
+    if (!std::isfinite(x)) return;
     const double deviation = x - mean;
     squares += deviation * deviation;
-  }
+  });
+  if (!squared) return interrupted();
   const double variance = squares / n;
-  return {mean, std::sqrt(variance), count};
+  return std::tuple{mean, std::sqrt(variance), count};
 }
 
-std::uint64_t local_maximum_finder(const FloatArray& data, std::uint64_t search_start,
-                                   std::uint64_t neighbor_count) {
+Outcome<std::uint64_t> local_maximum_finder(const FloatArray& data, std::uint64_t search_start,
+                                            std::uint64_t neighbor_count) {
   using Wide = unsigned __int128;
   const std::uint64_t k = neighbor_count;
   const Wide first = Wide{k} + search_start;
@@ -42,15 +54,21 @@ std::uint64_t local_maximum_finder(const FloatArray& data, std::uint64_t search_
                                      ? std::numeric_limits<std::uint64_t>::max()
                                      : static_cast<std::uint64_t>(first);
   const Wide n = data.size();
-  const Wide end = k > n ? 0 : n - k; // one past the last candidate
-  if (k == 0 || n <= Wide{2} * k || first >= end) return fallback;
+  // One past the last candidate; data of at most 2k points has none, since
+  // then end <= k <= first.
+  const Wide end = k > n ? 0 : n - k;
+  if (k == 0 || first >= end) return fallback;
 
+  // Charged one unit per neighbour compared.
+  InterruptPoll poll(std::uint64_t{1} << 20);
   for (auto i = static_cast<std::size_t>(first); i < static_cast<std::size_t>(end); ++i) {
     const double peak = data[i];
     bool is_peak = true;
-    for (std::size_t m = 1; m <= k && is_peak; ++m)
+    std::size_t m = 1;
+    for (; m <= k && is_peak; ++m)
       is_peak = peak > data[i - m] && peak > data[i + m];
-    if (is_peak) return i;
+    if (is_peak) return std::uint64_t{i};
+    if (poll(m)) return interrupted();
   }
   return fallback;
 }

@@ -21,12 +21,6 @@ constexpr Py_ssize_t reserve_limit = Py_ssize_t{1} << 22;
 // millisecond even where every item goes through __float__.
 constexpr Py_ssize_t signal_interval = Py_ssize_t{1} << 14;
 
-// True, with the handler's exception pending, when a signal handler raised
-// before item i.
-bool interrupted_at(Py_ssize_t i) {
-  return (i & (signal_interval - 1)) == signal_interval - 1 && signal_raised();
-}
-
 bool item_to_float(PyObject* item, double& out) {
   if (PyFloat_CheckExact(item)) {
     out = PyFloat_AS_DOUBLE(item);
@@ -49,24 +43,30 @@ void raise_not_a_sequence(PyObject* object) {
 }
 
 // An exact list read the way its iterator would read it: the length is
-// looked at again before every item, because an item's __float__ may grow or
-// shrink the list, and iteration then sees the list as it has become.
+// looked at again after every item whose conversion runs code, because its
+// __float__ may grow or shrink the list, and iteration then sees the list as
+// it has become. Exact floats run no code, so between them the length stays.
 bool convert_list_items(PyObject* list, FloatArray& out) {
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    if (interrupted_at(i)) return false;
-    PyObject* item = PyList_GET_ITEM(list, i);
-    if (PyFloat_CheckExact(item)) {
-      out.push_back(PyFloat_AS_DOUBLE(item));
-      continue;
+  Py_ssize_t i = 0;
+  for (Py_ssize_t chunk_end = signal_interval;; chunk_end += signal_interval) {
+    Py_ssize_t stop = std::min(chunk_end, PyList_GET_SIZE(list));
+    for (; i < stop; ++i) {
+      PyObject* item = PyList_GET_ITEM(list, i);
+      if (PyFloat_CheckExact(item)) {
+        out.push_back(PyFloat_AS_DOUBLE(item));
+        continue;
+      }
+      Py_INCREF(item); // user code below may drop the list's reference
+      double value = 0.0;
+      const bool ok = item_to_float(item, value);
+      Py_DECREF(item);
+      if (!ok) return false;
+      out.push_back(value);
+      stop = std::min(chunk_end, PyList_GET_SIZE(list));
     }
-    Py_INCREF(item); // user code below may drop the list's reference
-    double value = 0.0;
-    const bool ok = item_to_float(item, value);
-    Py_DECREF(item);
-    if (!ok) return false;
-    out.push_back(value);
+    if (i >= PyList_GET_SIZE(list)) return true;
+    if (signal_raised()) return false;
   }
-  return true;
 }
 
 bool convert_list(PyObject* list, FloatArray& out) {
@@ -88,19 +88,31 @@ bool convert_tuple(PyObject* tuple, FloatArray& out) {
   const Py_ssize_t size = PyTuple_GET_SIZE(tuple);
   out.reserve(static_cast<std::size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
+    if (i % signal_interval == 0 && i != 0 && signal_raised()) return false;
     double value = 0.0;
     if (!item_to_float(PyTuple_GET_ITEM(tuple, i), value)) return false;
     out.push_back(value);
-    if (interrupted_at(i)) return false;
   }
   return true;
+}
+
+// Whether the object's type is the class `name` of the module `module` as
+// already imported: a class that merely takes the name does not pass.
+bool is_class_of(PyObject* object, const char* module, const char* name) {
+  Ref module_name(PyUnicode_FromString(module));
+  Ref imported(module_name ? PyImport_GetModule(module_name.get()) : nullptr);
+  Ref found(imported ? PyObject_GetAttrString(imported.get(), name) : nullptr);
+  PyErr_Clear();
+  return found.get() == reinterpret_cast<PyObject*>(Py_TYPE(object));
 }
 
 // Types whose buffer holds exactly the values their iteration yields.
 bool has_faithful_buffer(PyObject* object) {
   if (Py_IS_TYPE(object, &PyMemoryView_Type)) return true;
   const char* name = Py_TYPE(object)->tp_name;
-  return std::strcmp(name, "numpy.ndarray") == 0 || std::strcmp(name, "array.array") == 0;
+  if (std::strcmp(name, "numpy.ndarray") == 0) return is_class_of(object, "numpy", "ndarray");
+  if (std::strcmp(name, "array.array") == 0) return is_class_of(object, "array", "array");
+  return false;
 }
 
 bool is_native_float64(const Py_buffer& view) {
@@ -110,35 +122,52 @@ bool is_native_float64(const Py_buffer& view) {
          (format == "<d" && std::endian::native == std::endian::little);
 }
 
-// A one-dimensional, C-contiguous float64 buffer is copied in one go.
-// Returns false when the object offers no such buffer.
-bool copy_float64_buffer(PyObject* object, FloatArray& out) {
-  if (!has_faithful_buffer(object)) return false;
+enum class BufferCopy { unavailable, copied, interrupted };
+
+// A one-dimensional, C-contiguous float64 buffer is copied whole, without
+// going through its items.
+BufferCopy copy_float64_buffer(PyObject* object, FloatArray& out) {
+  if (!has_faithful_buffer(object)) return BufferCopy::unavailable;
   Py_buffer view;
   if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
     PyErr_Clear();
-    return false;
+    return BufferCopy::unavailable;
   }
-  const bool usable = is_native_float64(view);
-  if (usable) {
-    const auto count = static_cast<std::size_t>(view.shape[0]);
-    try {
-      out.resize(count);
-    } catch (...) {
-      PyBuffer_Release(&view);
-      throw;
+  if (!is_native_float64(view)) {
+    PyBuffer_Release(&view);
+    return BufferCopy::unavailable;
+  }
+  // Copied a run at a time, so that a pending Ctrl-C is not kept waiting
+  // by a huge array.
+  const auto* values = static_cast<const double*>(view.buf);
+  const auto count = static_cast<std::size_t>(view.shape[0]);
+  constexpr std::size_t run = std::size_t{1} << 20;
+  bool done = true;
+  try {
+    out.reserve(count);
+    for (std::size_t first = 0; first < count; first += run) {
+      if (first != 0 && signal_raised()) {
+        done = false;
+        break;
+      }
+      out.insert(out.end(), values + first, values + std::min(count, first + run));
     }
-    if (count != 0) std::memcpy(out.data(), view.buf, count * sizeof(double));
+  } catch (...) {
+    PyBuffer_Release(&view);
+    throw;
   }
   PyBuffer_Release(&view);
-  return usable;
+  return done ? BufferCopy::copied : BufferCopy::interrupted;
 }
 
 bool convert_by_iteration(PyObject* object, FloatArray& out) {
   const Py_ssize_t length = PyObject_Size(object);
-  if (length < 0)
+  if (length < 0) {
+    // A length that cannot be had is only a missing hint; but a Ctrl-C (or
+    // another exception outside Exception) raised meanwhile ends the call.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
     PyErr_Clear();
-  else
+  } else
     out.reserve(static_cast<std::size_t>(std::min(length, reserve_limit)));
   Ref iterator(PyObject_GetIter(object));
   if (!iterator) return false;
@@ -151,7 +180,7 @@ bool convert_by_iteration(PyObject* object, FloatArray& out) {
     double value = 0.0;
     if (!item_to_float(item.get(), value)) return false;
     out.push_back(value);
-    if (interrupted_at(i)) return false;
+    if (i % signal_interval == signal_interval - 1 && signal_raised()) return false;
   }
 }
 
@@ -198,7 +227,14 @@ bool convert_float_array(PyObject* object, FloatArray& out) {
   }
   if (PyList_CheckExact(object)) return convert_list(object, out);
   if (PyTuple_CheckExact(object)) return convert_tuple(object, out);
-  if (copy_float64_buffer(object, out)) return true;
+  switch (copy_float64_buffer(object, out)) {
+  case BufferCopy::copied:
+    return true;
+  case BufferCopy::interrupted:
+    return false;
+  case BufferCopy::unavailable:
+    break;
+  }
   return convert_by_iteration(object, out);
 }
 

@@ -31,10 +31,6 @@ void raise_with_object(PyObject* exception_class, PyObject* message) {
 
 } // namespace
 
-PyObject* interned(ProcessObject& cache, const char* text) {
-  return cache.get([text] { return PyUnicode_InternFromString(text); });
-}
-
 void raise_message(PyObject* exception_class, std::string_view message) {
   Ref text = message_object(message);
   if (text) raise_with_object(exception_class, text.get());

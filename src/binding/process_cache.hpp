@@ -32,7 +32,10 @@ private:
   std::atomic<PyObject*> object_{nullptr};
 };
 
-// The interned string of a fixed name, for attribute and method lookups.
-PyObject* interned(ProcessObject& cache, const char* text);
+// The interned string of a fixed name, for attribute and method lookups: a
+// borrowed reference, or null with the error set.
+inline PyObject* interned(ProcessObject& cache, const char* text) {
+  return cache.get([text] { return PyUnicode_InternFromString(text); });
+}
 
 } // namespace vexa::binding

@@ -1,5 +1,7 @@
 #include "binding/results.hpp"
 
+#include <algorithm>
+
 #include "binding/signals.hpp"
 
 namespace vexa::binding {
@@ -22,12 +24,17 @@ PyObject* to_python(const FloatArray& values) {
   // the list's release allows.
   PyObject** const items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
   const double* const data = values.data();
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    // Millions of floats take a while: a pending Ctrl-C is not kept waiting.
-    if ((i & 0xFFFF) == 0xFFFF && signal_raised()) return nullptr;
-    PyObject* const item = PyFloat_FromDouble(data[i]);
-    if (item == nullptr) return nullptr;
-    items[i] = item;
+  // Millions of floats take a while: a pending Ctrl-C is looked for between
+  // runs of them.
+  constexpr Py_ssize_t run = Py_ssize_t{1} << 16;
+  for (Py_ssize_t first = 0; first < size; first += run) {
+    if (first != 0 && signal_raised()) return nullptr;
+    const Py_ssize_t last = std::min(size, first + run);
+    for (Py_ssize_t i = first; i < last; ++i) {
+      PyObject* const item = PyFloat_FromDouble(data[i]);
+      if (item == nullptr) return nullptr;
+      items[i] = item;
+    }
   }
   return list.release();
 }

@@ -16,40 +16,37 @@ std::string too_short(std::string_view path) {
 // Columns named by the cleaned name line, filled from the raw lines the cursor
 // has not returned yet.
 Outcome<ColumnTable> collect(std::string_view name_line, const LineCursor& lines,
-                             std::optional<std::size_t> line_feeds) {
-  return read_columns(clean_line(name_line), lines.rest(), HashMarks::keep, line_feeds);
+                             std::optional<TextCensus> census) {
+  return read_columns(clean_line(name_line), lines.rest(), HashMarks::keep,
+                      census ? std::optional(census->line_feeds) : std::nullopt);
 }
 
 } // namespace
 
 Outcome<ColumnTable> parse_thermoprop_text(std::string_view text, std::string_view path,
-                                           std::optional<std::size_t> line_feeds) {
+                                           std::optional<TextCensus> census) {
   LineCursor lines(text);
   std::string_view title, names;
   if (!lines.next(title) || !lines.next(names)) return value_error(too_short(path));
-  return collect(names, lines, line_feeds);
+  return collect(names, lines, census);
 }
 
 Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_view path,
-                                           std::optional<std::size_t> line_feeds) {
+                                           std::optional<TextCensus> census) {
   LineCursor lines(text);
   std::string_view title, stats, names, step;
   if (!lines.next(title) || !lines.next(stats) || !lines.next(names) || !lines.next(step) ||
       lines.rest().empty())
     return value_error(too_short(path));
-  return collect(names, lines, line_feeds);
+  return collect(names, lines, census);
 }
 
 Outcome<ColumnTable> parse_thermoprop(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_thermoprop_text(file->text(), path, file->census().line_feeds);
+  return parse_file(path, parse_thermoprop_text);
 }
 
 Outcome<ColumnTable> parse_bond_angle(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_bond_angle_text(file->text(), path, file->census().line_feeds);
+  return parse_file(path, parse_bond_angle_text);
 }
 
 } // namespace vexa::readers

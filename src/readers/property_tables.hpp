@@ -2,12 +2,12 @@
 // title lines, one line of column names, then numeric rows.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string_view>
 
 #include "common/outcome.hpp"
 #include "common/types.hpp"
+#include "readers/text_file.hpp"
 
 namespace vexa::readers {
 
@@ -19,10 +19,10 @@ Outcome<ColumnTable> parse_thermoprop(std::string_view path);
 Outcome<ColumnTable> parse_bond_angle(std::string_view path);
 
 // The same readers over text already in memory; path only names the file in
-// messages, and line_feeds, when given, bounds the line feeds in text.
+// messages, and the census, when given, is the text's own.
 Outcome<ColumnTable> parse_thermoprop_text(std::string_view text, std::string_view path,
-                                           std::optional<std::size_t> line_feeds = std::nullopt);
+                                           std::optional<TextCensus> census = std::nullopt);
 Outcome<ColumnTable> parse_bond_angle_text(std::string_view text, std::string_view path,
-                                           std::optional<std::size_t> line_feeds = std::nullopt);
+                                           std::optional<TextCensus> census = std::nullopt);
 
 } // namespace vexa::readers

@@ -122,15 +122,13 @@ Outcome<std::uint64_t> read_group_count_text(std::string_view text, std::string_
 }
 
 Outcome<double> parse_volume_density(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_volume_density_text(file->text(), path);
+  return parse_file(path, parse_volume_density_text);
 }
 
 Outcome<std::uint64_t> read_group_count(std::string_view log_path, std::string_view group_name) {
-  auto file = read_text_file(log_path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return read_group_count_text(file->text(), log_path, group_name);
+  return parse_file(log_path, [group_name](std::string_view text, std::string_view path) {
+    return read_group_count_text(text, path, group_name);
+  });
 }
 
 } // namespace vexa::readers

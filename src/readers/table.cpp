@@ -92,7 +92,7 @@ private:
   // Reads the row's fields from p into the block's next row, never past the
   // line's end; p is left where reading stopped. True when the row is
   // complete.
-  bool read_row(const char*& p, const char* end);
+  [[gnu::always_inline]] bool read_row(const char*& p, const char* end);
   void add_row(std::string_view line) {
     const char* p = line.data();
     if (read_row(p, p + line.size())) commit_row();
@@ -135,6 +135,7 @@ private:
 
 // Splitting and the number rule in one pass: a field is a number exactly when
 // the longest number prefix runs up to the White_Space after it.
+// Runs once a field: kept inline in the row loop.
 [[gnu::always_inline]] inline bool read_field(const char*& p, const char* end, double& value) {
   p = skip_to_field(p, end);
   if (p == end || *p == '\n') return false;
@@ -144,7 +145,7 @@ private:
   return p == end || *p == ' ' || *p == '\n' || white_space_length(p, end) != 0;
 }
 
-bool ColumnCollector::read_row(const char*& cursor, const char* end) {
+inline bool ColumnCollector::read_row(const char*& cursor, const char* end) {
   const auto& kept = layout_.kept();
   const std::size_t stride = block_rows_;
   double* slot = block_.data() + filled_;
@@ -176,11 +177,10 @@ bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
     const char* const line_start = p;
     const bool complete = read_row(p, end);
     // Reading stops inside the line, most often right at its line feed.
-    const char* line_end = end;
-    if (p < end && *p == '\n') {
-      line_end = p;
-    } else if (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
-      line_end = static_cast<const char*>(lf);
+    const char* line_end = p;
+    if (line_end < end && *line_end != '\n') {
+      const void* lf = std::memchr(line_end, '\n', static_cast<std::size_t>(end - line_end));
+      line_end = lf != nullptr ? static_cast<const char*>(lf) : end;
     }
     if (complete) {
       commit_row();
@@ -197,15 +197,17 @@ bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
   return true;
 }
 
-// Rows the text can hold: a row of k fields takes at least 2k bytes with its
-// line feed (2k - 1 as the last line), and there are no more rows than lines.
-// Storage is reserved for that many, never for more than the text could
-// fill. Unless the caller knows a bound on the line feeds, lines are counted
-// in slices, asking between them whether to go on.
+// Rows to reserve storage for: no more than there are lines, and no more
+// than rows of k fields of at least eight bytes each (a separator included)
+// would fill, so that the reservation never exceeds the text's own size,
+// whatever junk it holds. Real tables write wider fields than that, so their
+// columns are not reallocated; a table of narrower fields grows as it goes.
+// Unless the caller knows a bound on the line feeds (the file's own count),
+// lines are counted in slices, asking between them whether to go on.
 std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields,
                                         std::optional<std::size_t> line_feeds) {
   constexpr std::size_t slice = std::size_t{64} << 20;
-  const std::size_t by_size = (rows.size() + 1) / (2 * fields);
+  const std::size_t by_size = rows.size() / (8 * fields) + 1;
   if (line_feeds) return std::min(by_size, *line_feeds + 1);
   std::size_t lines = 1;
   for (std::size_t done = 0; done < rows.size() && lines < by_size; done += slice) {

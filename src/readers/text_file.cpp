@@ -33,12 +33,6 @@ BodyError system_error(std::string_view path, int code) {
   return read_error(path, reason);
 }
 
-BodyError out_of_memory(std::string_view path, std::size_t bytes) {
-  std::string message(path);
-  message.append(": not enough memory to read ").append(std::to_string(bytes)).append(" bytes");
-  return BodyError{ErrorKind::memory_error, std::move(message)};
-}
-
 // One read asks for at most this much: little enough that the piece is
 // still in the processor's cache when it is checked.
 constexpr std::size_t read_block = std::size_t{1} << 20;
@@ -87,6 +81,16 @@ private:
 };
 
 } // namespace
+
+BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes) {
+  std::string message(path);
+  message.append(": not enough memory to ")
+      .append(doing)
+      .append(" ")
+      .append(std::to_string(bytes))
+      .append(" bytes");
+  return BodyError{ErrorKind::memory_error, std::move(message)};
+}
 
 std::optional<TextCensus> take_utf8_census(std::string_view bytes) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -190,7 +194,7 @@ Outcome<FileText> read_text_file(std::string_view path) {
   if (S_ISREG(info.st_mode) && info.st_size > 0)
     capacity = static_cast<std::size_t>(info.st_size) + 1;
   Bytes bytes;
-  if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, capacity - 1));
+  if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, "read", capacity - 1));
   // Each piece is checked as soon as it is read, while it is still in the
   // processor's cache. A piece ends at a character's start: the bytes of the
   // last character may still be on their way. A failed check is reported
@@ -212,7 +216,7 @@ Outcome<FileText> read_text_file(std::string_view path) {
   for (;;) {
     if (size == capacity) {
       const std::size_t grown = capacity * 2;
-      if (!allocate(bytes, grown)) return std::unexpected(out_of_memory(path, grown));
+      if (!allocate(bytes, grown)) return std::unexpected(out_of_memory(path, "read", grown));
       capacity = grown;
     }
     // Bounded reads, so that the question below comes often even for a

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "common/outcome.hpp"
 
@@ -47,6 +50,29 @@ private:
 // MemoryError "{path}: not enough memory to read {n} bytes"; or the end the
 // caller asked for while waiting or reading.
 Outcome<FileText> read_text_file(std::string_view path);
+
+// MemoryError "{path}: not enough memory to {doing} {bytes} bytes".
+BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes);
+
+// Reads the file and hands its text to parse(text, path), and the text's
+// census as a third argument when parse takes one. Running out of memory
+// while parsing is reported, as while reading, with the file's name.
+template <class Parse> auto parse_file(std::string_view path, Parse parse) {
+  const auto run = [&](const FileText& file) {
+    if constexpr (std::is_invocable_v<Parse, std::string_view, std::string_view, TextCensus>)
+      return parse(file.text(), path, file.census());
+    else
+      return parse(file.text(), path);
+  };
+  using Result = decltype(run(std::declval<const FileText&>()));
+  auto file = read_text_file(path);
+  if (!file) return Result(std::unexpected(std::move(file.error())));
+  try {
+    return run(*file);
+  } catch (const std::bad_alloc&) {
+    return Result(std::unexpected(out_of_memory(path, "parse", file->text().size())));
+  }
+}
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).

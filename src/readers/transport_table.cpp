@@ -58,9 +58,7 @@ std::string no_header(std::string_view path) {
 } // namespace
 
 Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
-  auto file = read_text_file(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  return parse_vexa_text(file->text(), path, file->census());
+  return parse_file(path, parse_vexa_text);
 }
 
 Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,

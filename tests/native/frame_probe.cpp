@@ -1,8 +1,9 @@
 // A test-only module that drives the call frame into the paths the real
 // functions never take: bodies that throw, and descriptions with
 // positional-only, optional and keyword-only parameters. It also exposes the
-// number forms that messages use, and the window searches that the one in
-// diff_calculator is checked against: the literal one and the two-lane one.
+// number forms that messages use, the window searches that the one in
+// diff_calculator is checked against (the literal one and the two-lane one),
+// and the one-target-at-a-time molality search.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "binding/function.hpp"
 #include "binding/signals.hpp"
 #include "common/number_format.hpp"
+#include "conversions/molarity_to_molality.hpp"
 
 namespace {
 
@@ -38,6 +40,11 @@ inline constexpr std::tuple probe_table{
         "diff_calculator_narrow",
         "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
         "diff_calculator with the two-lane window search used without AVX2."},
+    Function<&vexa::conversions::molarity_to_molality_reference>{
+        "molarity_to_molality_reference",
+        "molarity, temperature, molecular_weight, c0, c1, c2, c3, c4, tolerance, "
+        "maximum_iterations",
+        "molarity_to_molality solving one target after the other."},
 };
 
 constexpr std::string_view bind_parameters[] = {"a", "b", "c"};
@@ -98,7 +105,15 @@ PyModuleDef_Slot probe_slots[] = {
 };
 
 PyModuleDef probe_definition = {
-    PyModuleDef_HEAD_INIT, "_frame_probe", "", 0, nullptr, probe_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_frame_probe",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = probe_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 } // namespace
