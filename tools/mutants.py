@@ -98,6 +98,15 @@ MUTANTS = [
       "", "three-byte overlong forms accepted"),
     m("text_file.two_byte", "src/readers/text_file.cpp", "if (b0 >= 0xC2 && b0 <= 0xDF) {",
       "if (b0 >= 0xC0 && b0 <= 0xDF) {", "two-byte overlong forms accepted"),
+    # the number rule's word-at-a-time road and its rounding
+    m("nearest_double.rounding_bit", "src/readers/nearest_double.hpp",
+      "std::uint64_t round_up = (high >> (dropped - 1)) & 1;", "std::uint64_t round_up = 0;",
+      "the product truncated instead of rounded"),
+    m("nearest_double.tie", "src/readers/nearest_double.hpp",
+      "if ((below_half | middle) == 0 ||", "if ((below_half | middle) == 1 ||",
+      "a tie taken for a value above it"),
+    m("number.scale", "src/readers/number.hpp", "  int scale = integer_digits - 8;",
+      "  int scale = integer_digits - 7;", "the zeros a word is padded with miscounted"),
     # python package
     m("physics.yeh_hummer", "vexa_pp/physics.py",
       "(6 * math.pi * viscosity * box_length)", "(6 * math.pi * viscosity)",
