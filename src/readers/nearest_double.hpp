@@ -47,12 +47,14 @@ namespace vexa::readers {
     round_up &= static_cast<std::uint64_t>(sticky) | (significand & 1);
   } else if ((below_half | middle) == 0 ||
              (below_half == half - 1 && middle == ~std::uint64_t{0})) {
-    // The true product differs from the computed one by less than w < 2^64,
-    // upwards for q > 0 (T truncated) and downwards for q < 0 (T raised):
-    // only the low word is uncertain. Unless the bits between the rounding
-    // bit and the low word are all zeros (a borrow could reach the rounding
-    // bit, or the value could be a tie) or all ones (a carry could), the
-    // rounding bit is the true one and the rest is surely not zero.
+    // T is within one unit of its last bit of 5^q scaled, so the true
+    // product differs from the computed one by less than the normalized
+    // w < 2^64, upwards for q > 0 (T truncated) and downwards for q < 0
+    // (T raised): only the low word is uncertain. Unless the bits between
+    // the rounding bit and the low word are all zeros (a borrow could reach
+    // the rounding bit, or the value could be a tie) or all ones (a carry
+    // could), the rounding bit is the true one and the rest is surely not
+    // zero.
     return 0;
   }
   // value = product·2^(e + q − shift), e the exponent of T; before rounding

@@ -40,8 +40,9 @@ constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 constexpr std::int64_t exponent_cap = std::int64_t{1} << 40;
 
 // Appends the digits at p to mantissa and returns where they end. Eight
-// bytes are looked at in one go: the run of digits at their start, whatever
-// its length, is converted at once.
+// bytes are looked at in one go (the published SIMD-within-a-register
+// conversion; decimal_digits.hpp names its source): the run of digits at
+// their start, whatever its length, is converted at once.
 const char* take_digits(const char* p, const char* end, std::uint64_t& mantissa) {
   if constexpr (words_are_little_endian) {
     while (end - p >= 8) {
