@@ -24,12 +24,12 @@ def vectorcall(function, positional, keywords):
     return call(function, vector, len(positional), tuple(name for name, _ in keywords))
 
 
-@pytest.mark.parametrize("name", [1, None, b"d_array", ("d_array",)])
-def test_keyword_names_that_are_not_str(name):
-    with pytest.raises(TypeError) as raised:
-        vectorcall(module.repacking_results, [[1.0]], [(name, [2.0])])
-    assert raised.value.args == (
-        f"repacking_results() got an unexpected keyword argument '{name}'",)
+@pytest.mark.parametrize("keyword", [1, None, b"d_array", ("d_array",)])
+def test_keyword_names_that_are_not_str(functions, keyword):
+    for name, (_, valid, _) in functions.items():
+        with pytest.raises(TypeError) as raised:
+            vectorcall(getattr(module, name), valid, [(keyword, valid[0])])
+        assert raised.value.args == (f"{name}() got an unexpected keyword argument '{keyword}'",)
 
 
 @pytest.mark.parametrize("make", [
