@@ -52,7 +52,8 @@ def note(name):
 
 # ---- Binding ---------------------------------------------------------------
 
-MISSING, TAKES = "missing {} required {} argument{}: ", "takes {} positional arguments but {} {} given"
+MISSING = "missing {} required {} argument{}: "
+TAKES = "takes {} positional arguments but {} {} given"
 # bind_probe(a, /, b, c=None, *, k, m=None) and exhaust() come from the probe
 BINDING_ERRORS = [  # (function, positional, keywords, message after "{function}() ")
     ("diffusion_adjustment", (1.0,), {}, MISSING.format(1, "positional", "") + "'hop_distance'"),
@@ -68,7 +69,8 @@ BINDING_ERRORS = [  # (function, positional, keywords, message after "{function}
     ("diffusion_adjustment", (1.0, 2.0, 3.0), {"hop_distance": 1.0}, TAKES.format(2, 3, "were")),
     ("repacking_results", ([1.0], [2.0]), {"data": 1}, TAKES.format(1, 2, "were")),
     ("exhaust", (1,), {}, TAKES.format(0, 1, "was")),
-    ("repacking_results", ([1.0],), {"d_array": [2.0]}, "got multiple values for argument 'd_array'"),
+    ("repacking_results", ([1.0],), {"d_array": [2.0]},
+     "got multiple values for argument 'd_array'"),
     *[("repacking_results", (), {k: [1.0]}, f"got an unexpected keyword argument '{k}'")
       for k in ("data", "D_array", "d_array\udc80")],
     # keywords are examined in the caller's order, before missing arguments
@@ -132,7 +134,8 @@ def test_text_subclass_accepted(module, write_file):
 
 
 def test_text_unencodable(module, raised):
-    assert raised(module.parse_vexa_file, "table\udc80.dat")[::2] == (UnicodeEncodeError, note("path"))
+    assert raised(module.parse_vexa_file, "table\udc80.dat")[::2] == (
+        UnicodeEncodeError, note("path"))
 
 
 # ---- Float conversion ------------------------------------------------------
@@ -237,7 +240,8 @@ class LyingLen(collections.abc.Sequence):
 
 def short_reversed(base):
     """A subclass whose iteration drops the first item and reverses the rest."""
-    return type(base.__name__, (base,), {"__iter__": lambda self: iter(list(base.__iter__(self))[:0:-1])})
+    return type(base.__name__, (base,),
+                {"__iter__": lambda self: iter(list(base.__iter__(self))[:0:-1])})
 
 
 BrokenLen = type("BrokenLen", (LyingLen,), {"__len__": lambda self: int("no length")})
@@ -260,11 +264,13 @@ ARRAYS = {
     "ndarray-u8": np.array([2**64 - 1, 1], dtype=np.uint64), "ndarray-2d": np.ones((2, 2)),
     "ndarray-2d-column": np.ones((3, 1)), "memoryview-2d": memoryview(np.zeros((2, 2))),
     "array-d": array.array("d", [1.5, -2.0]), "array-i": array.array("i", [7, 8]),
-    "memoryview-d": memoryview(array.array("d", [3.0, 4.0])), "memoryview-bytes": memoryview(b"xyz"),
+    "memoryview-d": memoryview(array.array("d", [3.0, 4.0])),
+    "memoryview-bytes": memoryview(b"xyz"),
     # other sequences, through their own iteration
     "bytes": b"AB", "bytearray": bytearray(b"\x00\x01\xff"), "range": range(5),
     "only-getitem": OnlyGetitem(), "lying-len-short": LyingLen(3, 1),
-    "lying-len-huge": LyingLen(3, 2**40), "broken-len": BrokenLen(2, 0), "broken-iter": BrokenIter(),
+    "lying-len-huge": LyingLen(3, 2**40), "broken-len": BrokenLen(2, 0),
+    "broken-iter": BrokenIter(),
     "own-iter-list": short_reversed(list)([1.0, 2.0, 4.0, 8.0]),
     "own-iter-tuple": short_reversed(tuple)((1.0, 2.0, 4.0, 8.0)),
     "getitem-list": GetitemList([1.0, 2.0]),

@@ -59,7 +59,8 @@ def test_unknown_group(module, raised, name):
 
 def test_thermodynamic_table(module):
     table = module.parse_thermoprop(path("nvt_prod.dat"))
-    assert canon(table) == canon(MODELS["parse_thermoprop"](text("nvt_prod.dat"), path("nvt_prod.dat")))
+    model = MODELS["parse_thermoprop"]
+    assert canon(table) == canon(model(text("nvt_prod.dat"), path("nvt_prod.dat")))
     assert list(table) == ["TimeStep", "v_Temp", "v_Press", "v_PotEng", "v_TotEng"]
     assert table["TimeStep"] == [100.0 * k for k in range(1, 101)]
     mean, std, n = module.repacking_results(table["v_Temp"])

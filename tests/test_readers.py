@@ -7,7 +7,8 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from helpers import NUMBER, WHITE_SPACE, canon, fields_of, inf, lines_of, nan, number, outcome, write
+from helpers import (NUMBER, WHITE_SPACE, canon, fields_of, inf, lines_of, nan, number, outcome,
+                     write)
 
 # ---- the model ------------------------------------------------------------------
 
@@ -102,15 +103,18 @@ CASES = [
     ("vexa", "#Time a b\n#5 5# 1#2\n", {"Time": [5.0], "a": [5.0], "b": [12.0]}),
     ("vexa", "\ufeff#Time a\n1 2\n", {"\ufeffTime": [1.0], "a": [2.0]}),
     ("vexa", "\n#Time a\n1 2\n", {"Time": [1.0], "a": [2.0]}),
-    ("vexa", f"#Time {BOUNDARIES}\n" + "0 " * 10, {n: [0.0] for n in ["Time", *BOUNDARIES.split()]}),
+    ("vexa", f"#Time {BOUNDARIES}\n" + "0 " * 10,
+     {n: [0.0] for n in ["Time", *BOUNDARIES.split()]}),
     *[("vexa", text, NO_HEADER) for text in ["", "\n", "\r\n", "   \n1 2\n", "# # \t#\n1 2\n",
                                               "\u3000\n1 2"]],
-    ("thermo", "title\n# Step Temp\n0 300.0\n10 301.5\n", {"Step": [0.0, 10.0], "Temp": [300.0, 301.5]}),
+    ("thermo", "title\n# Step Temp\n0 300.0\n10 301.5\n",
+     {"Step": [0.0, 10.0], "Temp": [300.0, 301.5]}),
     ("thermo", "title\n#Step\tTemp #x\n1 2 3\n", {"Step": [1.0], "Temp": [2.0], "x": [3.0]}),
     ("thermo", "title\n# a b", {"a": [], "b": []}),
     ("thermo", "title\n\n1 2\n", {}),
     # data lines keep their '#' characters; the title line is never data
-    ("thermo", "1 2\n# a b\n1 2 3\n1\n1 n/a\n1 #\n#5 6\n# 5 6\n5# 6\n7 8\n", {"a": [1.0, 7.0], "b": [2.0, 8.0]}),
+    ("thermo", "1 2\n# a b\n1 2 3\n1\n1 n/a\n1 #\n#5 6\n# 5 6\n5# 6\n7 8\n",
+     {"a": [1.0, 7.0], "b": [2.0, 8.0]}),
     ("thermo", "title\n# a b\n1e400 nan\nNaN -inf\n0x10 2\n", {"a": [inf, nan], "b": [nan, -inf]}),
     # zeros after the point scale the digits that follow them
     ("thermo", "t\n# a b c\n0.05 -0.06461 0.00123e2\n.007 -0.0 00.010\n",
@@ -123,29 +127,23 @@ CASES = [
     ("angle", "1 2\n3 4\n# a b\n5 6\n7 8\n", {"a": [7.0], "b": [8.0]}),
     ("angle", "t\ns\n# a b\nx\n\n", {"a": [], "b": []}),
     ("angle", "t\r\ns\r\n# a b\r\nx\r\n1 2\r\n", {"a": [1.0], "b": [2.0]}),
-    *[("angle", text, TOO_SHORT) for text in ["", "t\ns\n# a b\nx\n", "t\ns\n# a b\nx", "\n\n\n\n"]],
+    *[("angle", text, TOO_SHORT)
+      for text in ["", "t\ns\n# a b\nx\n", "t\ns\n# a b\nx", "\n\n\n\n"]],
     ("volume", "# Time-averaged\n# TimeStep v_vol\n0 27000.5\n100 27010.0\n", 27000.5),
     ("volume", "t\nn\n\n0\n0 x\n0 1,5\nabc -1e-400 junk\n", -0.0),
-    ("volume", "t\nn\n0 nan\n", nan),
-    ("volume", "t\nn\n# 1e400\n0 8\n", inf),
-    ("volume", "0 1\n0 2\n0 3\n", 3.0),
-    ("volume", "t\r\nn\r\n0\u30002.5\r\n", 2.5),
+    ("volume", "t\nn\n0 nan\n", nan), ("volume", "t\nn\n# 1e400\n0 8\n", inf),
+    ("volume", "0 1\n0 2\n0 3\n", 3.0), ("volume", "t\r\nn\r\n0\u30002.5\r\n", 2.5),
     *[("volume", text, NO_DATA) for text in ["", "0 1\n0 2\n", "0 1\n0 2", "t\nn\n7\n\n \n0 x\n"]],
-    ("group:water", LOG, 6000),
-    ("group:OW", LOG, 2000),
-    ("group:O", LOG, 2000),
+    ("group:water", LOG, 6000), ("group:OW", LOG, 2000), ("group:O", LOG, 2000),
     ("group:water", "subgroup waters here\n5 x\n", 5),
-    ("group:water", "group water\n+12 atoms\n", 12),
-    ("group:water", "group water\n  \t0012\n", 12),
+    ("group:water", "group water\n+12 atoms\n", 12), ("group:water", "group water\n  \t0012\n", 12),
     ("group:water", "group water\n18446744073709551615\n", 2**64 - 1),
     # a follower that is no count goes on with the search from itself
     ("group:water", "group water\nSetting\ngroup water\n-12\ngroup water\n12abc\ngroup water\n"
      "18446744073709551616\ngroup water\n++3\ngroup water\n3\n", 3),
-    ("group:a", "group a\ngroup a x\n9\n", 9),
-    ("group:", "group \n4\n", 4),
+    ("group:a", "group a\ngroup a x\n9\n", 9), ("group:", "group \n4\n", 4),
     ("group:a", "x group a y\r\n5 atoms\r\n", 5),
-    ("group:a", "group a\r\n\u30008\u3000atoms\n", 8),
-    ("group:a\rb", "group a\rb\n6\n", 6),
+    ("group:a", "group a\r\n\u30008\u3000atoms\n", 8), ("group:a\rb", "group a\rb\n6\n", 6),
     *[("group:" + name, text, NO_COUNT) for name, text in [
         ("a", "group a\n\n7\n"), ("ow", LOG), ("waters", LOG), ("water", "1\ngroup water"),
         ("water", "group water\r\n"), ("water\r", "group water\r\n1\n"),
@@ -230,7 +228,8 @@ def test_read_errors(module, raised, write_file, tmp_path, monkeypatch, key):
     refused("a\0b.dat", "file name contained an unexpected NUL byte")
     for bad in BAD_UTF8:
         refused(write_file(b"#Time a\n1 2\n" + bad), "stream did not contain valid UTF-8")
-        refused(write_file(b"#Time a\n1 2 " + bad + b"\n3 4\n"), "stream did not contain valid UTF-8")
+        refused(write_file(b"#Time a\n1 2 " + bad + b"\n3 4\n"),
+                "stream did not contain valid UTF-8")
     monkeypatch.chdir(tmp_path)
     refused("nope.dat", f"{os.strerror(2)} (os error 2)")
     write_file("group water\n1\n#Time a\n1 2\n3 4\n", name="t\u00e9ble \u2603.dat")
@@ -248,7 +247,8 @@ digits = st.one_of(st.text("0123456789", min_size=1, max_size=30),
 exponents = st.one_of(st.integers(-400, 400), st.integers(-10**30, 10**30),
                       st.sampled_from([307, 308, 309, -307, -308, -323, -324, -325, 10**20]))
 decimal = st.builds(
-    lambda sign, whole, point, frac, e, exp: sign + whole + point + frac + (f"{e}{exp:+d}" if e else ""),
+    lambda sign, whole, point, frac, e, exp:
+        sign + whole + point + frac + (f"{e}{exp:+d}" if e else ""),
     st.sampled_from(["", "+", "-"]), st.one_of(st.just(""), digits), st.sampled_from(["", "."]),
     st.one_of(st.just(""), digits), st.sampled_from(["", "e", "E"]), exponents,
 ).filter(lambda s: any(c.isdigit() for c in s.lower().split("e")[0]))
