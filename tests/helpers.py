@@ -67,8 +67,12 @@ def write(path, content):
 
 # ---- every function of the module, in registration order ----------------------
 
-DENSITY = (-0.00433, 0.06471, 1.0166, 0.014624, 3315.6)
-VISCOSITY = (16.222, 1.3229, 1.4849, 0.0074691, 30.78, 2.0583)
+# Published Laliberte parameters of NaCl: density (Laliberte & Cooper,
+# J. Chem. Eng. Data 49 (2004) 1141) and viscosity (Laliberte, J. Chem. Eng.
+# Data 52 (2007) 321).
+NACL_MW, KOH_MW = 58.443, 56.1056
+NACL_DENSITY = DENSITY = (-0.00433, 0.06471, 1.0166, 0.014624, 3315.6)
+NACL_VISCOSITY = VISCOSITY = (16.222, 1.3229, 1.4849, 0.0074691, 30.78, 2.0583)
 TIMES = [0.1 * (i + 1) for i in range(60)]
 MSD = [6.0e-3 * t * (1.0 + 0.01 * ((i * 7) % 5 - 2)) for i, t in enumerate(TIMES)]
 DEWANE = [10.0] + [0.0] * 9

@@ -77,31 +77,6 @@ def test_proc_file_of_unknown_size_is_read_whole():
     assert all(values == [] for values in table.values())
 
 
-@pytest.mark.skipif(os.geteuid() != 0, reason="drops privileges from root")
-def test_unreadable_file(tmp_path):
-    # Root reads any file, so the call runs in a child that gives up root.
-    path = tmp_path / "secret.dat"
-    path.write_text(TABLE)
-    path.chmod(0)
-    read, write = os.pipe()
-    child = os.fork()
-    if child == 0:
-        os.close(read)
-        try:
-            os.setuid(65534)
-            module.parse_vexa_file(str(path))
-            message = "no error"
-        except OSError as error:
-            message = f"{type(error).__name__}: {error.args[0]}"
-        os.write(write, message.encode())
-        os._exit(0)
-    os.close(write)
-    os.waitpid(child, 0)
-    with os.fdopen(read) as pipe:
-        message = pipe.read()
-    assert message == f"OSError: {path}: {os.strerror(13)} (os error 13)"
-
-
 def test_file_growing_while_read(tmp_path):
     # The reader takes what read() returns until it reports the end: a file
     # that another process appends to while it is read yields whole rows up

@@ -50,13 +50,6 @@ def test_group_names_match_as_substrings(module, counts, name, same_as):
     assert module.read_group_count(path("log.lammps"), name) == counts[same_as]
 
 
-@pytest.mark.parametrize("name", ["ow", "ions", "Na type 4"])
-def test_unknown_group(module, raised, name):
-    log = path("log.lammps")
-    assert raised(module.read_group_count, log, name) == (
-        ValueError, (f"Group '{name}' count not found in '{log}'",), None)
-
-
 def test_thermodynamic_table(module):
     table = module.parse_thermoprop(path("nvt_prod.dat"))
     model = MODELS["parse_thermoprop"]

@@ -19,9 +19,10 @@ from pathlib import Path
 
 import pytest
 
+from helpers import NACL_DENSITY, NACL_MW
 from vexa_pp import _vexa_pp as module
 
-NACL = (58.443, -0.00433, 0.06471, 1.0166, 0.014624, 3315.6)
+NACL = (NACL_MW, *NACL_DENSITY)
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
@@ -60,9 +61,6 @@ INTERRUPTIBLE = {
                       "m.diff_calculator(t, y, 0.0, 2, 2**64 - 1, 0.1, 0.0)", 0.5),
     "model loop": ("T = [298.15] * 10**7",
                    "m.laliberte_viscosity(T, T, 58.4, 16.2, 1.3, 1.5, 0.0075, 30.8, 2.1)", 0.5),
-    # most of each call builds its result: the signal mostly lands there
-    "result list": ("import array; w = array.array('d', [0.5]) * 10**6",
-                    "while True: m.molality_to_mass_fraction(w, 58.4)", 0.5),
 }
 
 
