@@ -21,7 +21,7 @@ def m(name, path, before, after, what):
 
 MUTANTS = [
     # binding
-    m("bind.were", "src/binding/bind.cpp", '(n == 1 ? " was" : " were")',
+    m("bind.were_parameters", "src/binding/bind.cpp", '(n == 1 ? " was" : " were")',
       '(p == 1 ? " was" : " were")', "the verb follows the parameters, not the arguments"),
     m("bind.list", "src/binding/bind.cpp", "(i + 1 == names.size() ? \", and \" : \", \")",
       "(i + 2 == names.size() ? \", and \" : \", \")", "the list's last separator misplaced"),
