@@ -2,6 +2,8 @@ import importlib
 
 import pytest
 
+from helpers import catalogue, sample_files, write
+
 
 @pytest.fixture(scope="session")
 def module():
@@ -13,20 +15,16 @@ def probe():
     return pytest.importorskip("vexa_pp._frame_probe")
 
 
+@pytest.fixture(scope="session")
+def functions(tmp_path_factory):
+    """The catalogue of helpers.catalogue over freshly written sample files."""
+    return catalogue(sample_files(tmp_path_factory.mktemp("samples")))
+
+
 @pytest.fixture
 def write_file(tmp_path):
     """Write `content` (str as UTF-8, or bytes) verbatim and return the path as str."""
-
-    def write(content, name="table.dat"):
-        path = tmp_path / name
-        path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
-        return str(path)
-
-    return write
-
-
-def notes_of(exc):
-    return getattr(exc, "__notes__", None)
+    return lambda content, name="table.dat": write(tmp_path / name, content)
 
 
 @pytest.fixture(scope="session")
@@ -37,7 +35,7 @@ def raised():
         try:
             fn(*args, **kwargs)
         except BaseException as exc:  # noqa: BLE001 - the class is what is checked
-            return type(exc), exc.args, notes_of(exc)
+            return type(exc), exc.args, getattr(exc, "__notes__", None)
         pytest.fail(f"{fn!r} did not raise")
 
     return run

@@ -11,13 +11,13 @@ import ctypes
 import ctypes.util
 import math
 
+from helpers import canon, inf, nan
+
 _libm = ctypes.CDLL(ctypes.util.find_library("m"))
 for _name, _arity in (("exp", 1), ("log10", 1), ("pow", 2)):
     getattr(_libm, _name).restype = ctypes.c_double
     getattr(_libm, _name).argtypes = [ctypes.c_double] * _arity
 exp, log10, pow_ = _libm.exp, _libm.log10, _libm.pow
-
-nan, inf = math.nan, math.inf
 
 
 def div(a, b):
@@ -33,13 +33,8 @@ def sqrt(x):
     return nan if x < 0.0 else math.sqrt(x)
 
 
-def bits(value):
-    """Equal for equal doubles, telling the zeros apart; all NaNs alike."""
-    return "nan" if value != value else (value, math.copysign(1.0, value))
-
-
-def all_bits(values):
-    return [bits(v) for v in values]
+# exact comparison of one value or a list of them
+bits = all_bits = canon
 
 
 def sci(value):

@@ -8,7 +8,8 @@ from pathlib import Path
 import pytest
 
 import vexa_pp
-from test_property_tables import angle_model, canon, thermo_model
+from helpers import canon
+from test_readers import MODELS
 
 RUN = Path(vexa_pp.__file__).parent / "samples" / "lammps-run"
 AVOGADRO = 6.02214076e23
@@ -49,16 +50,10 @@ def test_group_names_match_as_substrings(module, counts, name, same_as):
     assert module.read_group_count(path("log.lammps"), name) == counts[same_as]
 
 
-@pytest.mark.parametrize("name", ["ow", "ions", "Na type 4"])
-def test_unknown_group(module, raised, name):
-    log = path("log.lammps")
-    assert raised(module.read_group_count, log, name) == (
-        ValueError, (f"Group '{name}' count not found in '{log}'",), None)
-
-
 def test_thermodynamic_table(module):
     table = module.parse_thermoprop(path("nvt_prod.dat"))
-    assert canon(table) == canon(thermo_model(text("nvt_prod.dat"), path("nvt_prod.dat")))
+    model = MODELS["parse_thermoprop"]
+    assert canon(table) == canon(model(text("nvt_prod.dat"), path("nvt_prod.dat")))
     assert list(table) == ["TimeStep", "v_Temp", "v_Press", "v_PotEng", "v_TotEng"]
     assert table["TimeStep"] == [100.0 * k for k in range(1, 101)]
     mean, std, n = module.repacking_results(table["v_Temp"])
@@ -77,7 +72,7 @@ def test_volume_and_density_agree_with_the_log(module, counts):
 def test_bond_angle_histogram(module, counts):
     table = module.parse_bond_angle(path("nvt_prod_angle.dat"))
     text_ = text("nvt_prod_angle.dat")
-    assert canon(table) == canon(angle_model(text_, path("nvt_prod_angle.dat")))
+    assert canon(table) == canon(MODELS["parse_bond_angle"](text_, path("nvt_prod_angle.dat")))
     assert list(table) == ["Bin", "Coord", "Count", "Count/Total"]
     stats = text_.splitlines()[3].split()   # step, bins, total, missing, min, max
     bins = int(stats[1])

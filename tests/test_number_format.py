@@ -8,39 +8,28 @@ from hypothesis import strategies as st
 from electrolyte_reference import fixed, sci
 
 TINY = 5e-324
-SMALLEST_NORMAL = sys.float_info.min
 LARGEST = sys.float_info.max
 
 
 @pytest.mark.parametrize("value, scientific, two_digits", [
     (0.5, "5.0000e-1", "0.50"),
     (12.0, "1.2000e1", "12.00"),
-    (50.0, "5.0000e1", "50.00"),
     (1e-13, "1.0000e-13", "0.00"),
-    (298.15, "2.9815e2", "298.15"),
-    (300.0, "3.0000e2", "300.00"),
-    (1.0, "1.0000e0", "1.00"),
     (-12345.678, "-1.2346e4", "-12345.68"),
     (0.0, "0.0000e0", "0.00"),
     (-0.0, "-0.0000e0", "-0.00"),
     (-0.004, "-4.0000e-3", "-0.00"),
     (TINY, "4.9407e-324", "0.00"),
-    (SMALLEST_NORMAL, "2.2251e-308", "0.00"),
     (LARGEST, "1.7977e308", None),
-    (1e100, "1.0000e100", None),
     # rounding carries into the exponent or the integer part
     (9.99995, "1.0000e1", "10.00"),       # stored just above 9.99995
-    (9.99994999, "9.9999e0", "10.00"),
-    (0.00999995, "1.0000e-2", "0.01"),
     (99.995, "9.9995e1", "100.00"),       # stored just above 99.995
     (99.9949, "9.9995e1", "99.99"),
     # exact binary ties round to even
     (1.03125, "1.0312e0", "1.03"),
     (1.03375, "1.0337e0", "1.03"),        # stored just below the tie
     (0.125, "1.2500e-1", "0.12"),
-    (0.375, "3.7500e-1", "0.38"),
     (math.nan, "NaN", "NaN"),
-    (-math.nan, "NaN", "NaN"),
     (math.inf, "inf", "inf"),
     (-math.inf, "-inf", "-inf"),
 ])

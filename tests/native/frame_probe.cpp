@@ -1,9 +1,10 @@
 // A test-only module that drives the call frame into the paths the real
-// functions never take: bodies that throw, and descriptions with
-// positional-only, optional and keyword-only parameters. It also exposes the
-// number forms that messages use, the window searches that the one in
-// diff_calculator is checked against (the literal one and the two-lane one),
-// and the one-target-at-a-time molality search.
+// functions never take: bodies that throw, descriptions with positional-only,
+// optional and keyword-only parameters, and a Ctrl-C that arrives while a
+// result is built. It also exposes the number forms that messages use, the
+// window searches that the one in diff_calculator is checked against (the
+// literal one and the two-lane one), and the one-target-at-a-time molality
+// search.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -82,6 +83,18 @@ PyMethodDef format_definitions[] = {
      "A number as messages write it in fixed form."},
 };
 
+// interrupted_list(n): a list of n floats built as a Ctrl-C is pending.
+PyObject* interrupted_list(PyObject*, PyObject* argument) {
+  const Py_ssize_t n = PyLong_AsSsize_t(argument);
+  if (n == -1 && PyErr_Occurred()) return nullptr;
+  const vexa::FloatArray values(static_cast<std::size_t>(n), 1.0);
+  PyErr_SetInterrupt();
+  return vexa::binding::to_python(values);
+}
+
+PyMethodDef interrupted_list_definition = {"interrupted_list", &interrupted_list, METH_O,
+                                           "A list built while a Ctrl-C is pending."};
+
 int add_function(PyObject* module, PyMethodDef& definition) {
   PyObject* function = PyCMethod_New(&definition, module, nullptr, nullptr);
   if (function == nullptr) return -1;
@@ -95,6 +108,7 @@ int exec_probe(PyObject* module) {
     if (add_function(module, definitions[i]) != 0) return -1;
   for (PyMethodDef& definition : format_definitions)
     if (add_function(module, definition) != 0) return -1;
+  if (add_function(module, interrupted_list_definition) != 0) return -1;
   return add_function(module, bind_probe_definition);
 }
 
