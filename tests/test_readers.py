@@ -194,6 +194,8 @@ NUMBERS = [
     "1" * 400, "0." + "0" * 400 + "1", "123456789012345678901234567890e-10",
     # more than 53 bits of digits: one rounding only, not of the digits and again
     "9173021677453855e2", "157096415316.92283",
+    # exact in binary, but not their digits, above 2^53: no rounding of the digits first
+    "900719925474099.5", "-9007199.255859375",
     "-" + "0" * 400, "-0." + "0" * 400, "-" + "0" * 300 + ".0e-5", "+" + "0" * 40,
     "#5", "5#", "1#2", "-#1",
 ]

@@ -10,9 +10,10 @@
 
 namespace vexa::readers {
 
-// A line ends at a line feed; one carriage return directly before it goes
-// with it. Text after the last line feed is a last line when not empty, so an
-// empty text has no lines and a final line feed adds no empty line.
+// A line ends at a line feed. The carriage return of a CRLF file stays on its
+// line: it is White_Space, which every reader skips around fields. Text after
+// the last line feed is a last line when not empty, so an empty text has no
+// lines and a final line feed adds no empty line.
 class LineCursor {
 public:
   explicit LineCursor(std::string_view text) : rest_(text) {}
@@ -27,7 +28,6 @@ public:
     }
     const std::size_t len = static_cast<std::size_t>(static_cast<const char*>(lf) - rest_.data());
     line = rest_.substr(0, len);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     rest_.remove_prefix(len + 1);
     return true;
   }
