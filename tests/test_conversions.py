@@ -181,6 +181,19 @@ def test_bracketing_failures(module, raised, ys, T, message):
         ValueError, (message,), None)
 
 
+@pytest.mark.parametrize("doublings, found", [(65, True), (66, False)])
+def test_the_65th_doubling_is_the_last(module, probe, doublings, found):
+    # made-up parameters whose molarity still rises at 2^66 mol/kg: a target
+    # first reached at the 65th trial is found, one reached at the 66th is not
+    salt, T = (1e-6, 1e-6, 0.0, 1.0, 0.0, 0.0), 298.15
+    ys = [model_molarity(T, 2.0**doublings, salt)]
+    expected = reference(ys, T, salt, 1e-10, 200)
+    assert isinstance(expected, list) is found
+    for function in (module.molarity_to_molality, probe.molarity_to_molality_reference):
+        result = outcome(function, ys, T, salt, 1e-10, 200)
+        assert result == expected if not found else all_bits(result) == all_bits(expected)
+
+
 def test_zero_negative_and_empty(module):
     never = (58.443, 0.0, 0.0, 0.0, 0.0, 0.0)
     assert module.molarity_to_molality([], 298.15, *never, 1e-10, 200) == []
