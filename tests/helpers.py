@@ -5,7 +5,16 @@ import math
 import re
 import warnings
 
+import pytest
+
 nan, inf = math.nan, math.inf
+
+
+def approx(expected, rel=1e-6, abs=0.0, **options):
+    """pytest.approx without its absolute tolerance of 1e-12, under which any
+    two values in SI units compare equal (D is about 1e-9 m^2/s, its error
+    1e-11)."""
+    return pytest.approx(expected, rel=rel, abs=abs, **options)
 
 
 def canon(value):

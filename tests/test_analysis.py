@@ -10,6 +10,7 @@ import tracemalloc
 
 import pytest
 
+from helpers import approx
 import vexa_pp
 from vexa_pp import lammps, uncertainty
 
@@ -22,7 +23,7 @@ def test_line_fit_matches_scipy(seed):
     y = [6e-9 * t + rng.gauss(0, 1e-21) for t in x]
     expected = stats.linregress(x, y)
     fit = uncertainty.line_fit(x, y)
-    assert (fit.slope, fit.intercept, fit.slope_error) == pytest.approx(
+    assert (fit.slope, fit.intercept, fit.slope_error) == approx(
         (expected.slope, expected.intercept, expected.stderr), rel=1e-9)
 
 
@@ -32,7 +33,7 @@ def test_windows_of_a_straight_msd():
     time = [float(k) for k in range(1, 101)]
     found = uncertainty.window_spread(time, [6 * 2.5 * t for t in time], 0.1, 5, 50, 0.05, 0.0)
     assert found.count == sum(max(0, min(85 - i, 50) - 5) for i in range(10, 85))
-    assert (found.mean, found.std) == pytest.approx((15.0, 0.0), rel=1e-9, abs=1e-12)
+    assert (found.mean, found.std) == approx((15.0, 0.0), rel=1e-9, abs=1e-12)
 
 
 def acceptable_slopes(t, m, margin, shortest, longest, tolerance):
@@ -57,7 +58,7 @@ def test_window_spread_over_every_acceptable_window(seed):
     expected = list(acceptable_slopes(time, msd, 0.05, 5, 40, 0.1))
     found = uncertainty.window_spread(time, msd, 0.05, 5, 40, 0.1, 0.0)
     assert found.count == len(expected) > 100
-    assert (found.mean, found.std) == pytest.approx(
+    assert (found.mean, found.std) == approx(
         (statistics.fmean(expected), statistics.stdev(expected)), rel=1e-9)
 
 
@@ -88,10 +89,23 @@ def test_block_average_of_a_correlated_series(phi):
     found = [uncertainty.block_average(ar1(n, phi, seed)) for seed in range(3)]
     expected = 1 / ((1 - phi) * math.sqrt(n))
     assert all(b.converged for b in found)
-    assert statistics.mean(b.error for b in found) == pytest.approx(expected, rel=0.1)
-    assert all(b.error == pytest.approx(expected, rel=0.2) for b in found)
+    assert statistics.mean(b.error for b in found) == approx(expected, rel=0.1)
+    assert all(b.error == approx(expected, rel=0.2) for b in found)
     if phi:  # the naive error of correlated values is far too small
         assert statistics.stdev(ar1(n, phi, 0)) / math.sqrt(n) < expected / 3
+
+
+def test_block_plateau_within_a_levels_own_error():
+    # Levels built so that the error rises by e0 / sqrt(63) from 32 to 16
+    # blocks and not at all from 16 to 8: within the first level's own error
+    # e0 / sqrt(2 (32 - 1)), so the plateau is at blocks of two rows.
+    c = 1 / math.sqrt(63)
+    g = math.sqrt(8 / 7)  # 16 blocks then have the error of 8
+    d = math.sqrt(31 / (7 * (1 + c) ** 2) - 15 / 7)
+    eight = [(-1.0) ** j for j in range(8)]
+    sixteen = [v + s * g for v in eight for s in (1, -1)]
+    found = uncertainty.block_average([v + s * d for v in sixteen for s in (1, -1)])
+    assert (found.converged, found.block_size, found.error) == (True, 2, approx(7 ** -0.5))
 
 
 @pytest.mark.parametrize("values, expected", [
@@ -101,8 +115,8 @@ def test_block_average_of_a_correlated_series(phi):
 ])
 def test_spread(values, expected):
     found = uncertainty.spread(values)
-    assert (found.std, found.error, found.count) == pytest.approx(expected[1:])
-    assert found.mean == pytest.approx(expected[0], nan_ok=True)
+    assert (found.std, found.error, found.count) == approx(expected[1:])
+    assert found.mean == approx(expected[0], nan_ok=True)
 
 
 LOG = """units {units}
@@ -130,9 +144,9 @@ def test_msd_file_in_si(tmp_path, units, seconds, area):
     table = lammps.read_msd_file(path, log)
     # The timestep of the run after the fix, steps counted from the first row;
     # columns after the group, the component [1] left out.
-    assert table.time == pytest.approx([0.0, 10 * seconds])
+    assert table.time == approx([0.0, 10 * seconds])
     assert list(table.columns) == ["Na", "all"]
-    assert table.columns["Na"] + table.columns["all"] == pytest.approx(
+    assert table.columns["Na"] + table.columns["all"] == approx(
         [0.0, 1.5 * area, 0.0, 3 * area])
 
 
@@ -178,4 +192,4 @@ def test_histogram_blocks(tmp_path):
     assert [b.coordinate.index(100 + p) for b, p in zip(blocks, peaks)] == peaks
     assert [max(range(6), key=b.value.__getitem__) for b in blocks] == peaks
     average = lammps.average_block(blocks)
-    assert average.value == pytest.approx([0.01 + 0.1 * peaks.count(b) / 3 for b in range(6)])
+    assert average.value == approx([0.01 + 0.1 * peaks.count(b) / 3 for b in range(6)])

@@ -6,7 +6,7 @@ plain lane, runs the plain test lane with fixed seeds, and prints which
 mutants the tests kill. Not part of CI: a full run rebuilds and tests once per
 mutant, most of an hour. Runs inside the environment, from the checkout:
 
-    ./dev run python3 tools/mutate.py [--only TEXT] [--json FILE]
+    ./dev run python3 tools/mutate.py [--only TEXT ...] [--json FILE]
     ./dev run python3 tools/mutate.py --compare BEFORE.json AFTER.json
 
 The working tree must not be edited while it runs: every mutant is written
@@ -127,14 +127,15 @@ def compare(before_file: str, after_file: str) -> int:
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", help="run the mutants whose name contains this text")
+    parser.add_argument("--only", action="append",
+                        help="run the mutants whose name contains this text (repeatable)")
     parser.add_argument("--json", help="also write the outcomes to this file")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     args = parser.parse_args(argv)
     if args.compare:
         return compare(*args.compare)
-    chosen = [m for m in MUTANTS if not args.only or args.only in m.name]
+    chosen = [m for m in MUTANTS if not args.only or any(text in m.name for text in args.only)]
     for m in chosen:  # every mutant must apply before any is run
         check(m)
     if args.list:
