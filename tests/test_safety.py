@@ -98,6 +98,21 @@ def test_ctrl_c_ends_the_call(tmp_path, case):
             os.close(fd)
 
 
+@pytest.mark.parametrize("tolerance", ["0.0", "-1.0", "nan"])
+def test_a_search_with_no_tolerance_to_meet_ends(tolerance):
+    # each search ends at the state its step no longer changes, with the b
+    # that any budget beyond that state gives
+    targets = [0.5, 1.0, 3.0, 5.2, 1e-9]
+    call = f"m.molarity_to_molality({targets}, 298.15, *{NACL}, float({tolerance!r}), 2**63)"
+    child = start(f"print(repr({call}), flush=True)")
+    try:
+        out, _ = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    bounded = module.molarity_to_molality(targets, 298.15, *NACL, float(tolerance), 10**5)
+    assert out == repr(bounded) + "\n"
+
+
 def test_interrupted_open_is_not_an_os_error(tmp_path):
     # A handler that does not raise lets the call go on (and retry the
     # system call), as Python's own calls do.
