@@ -18,6 +18,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -71,6 +72,8 @@ def run_tests() -> tuple[str, str]:
                 timeout=TEST_TIMEOUT)
         except subprocess.TimeoutExpired:
             return "timeout", f"seed {seed}"
+        if run.returncode < 0:  # the interpreter itself died: a crash is a kill too
+            return "killed", f"crashed, {signal.Signals(-run.returncode).name} (seed {seed})"
         if run.returncode != 0:
             return "killed", f"{first_failure(run.stdout)} (seed {seed})"
     return "survived", ""
