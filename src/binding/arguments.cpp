@@ -21,8 +21,10 @@ constexpr Py_ssize_t reserve_limit = Py_ssize_t{1} << 22;
 // millisecond even where every item goes through __float__.
 constexpr Py_ssize_t signal_interval = Py_ssize_t{1} << 14;
 
+// A float subclass's own value is taken, never its __float__: that is what
+// PyFloat_AsDouble does too, so the short road covers every float.
 bool item_to_float(PyObject* item, double& out) {
-  if (PyFloat_CheckExact(item)) {
+  if (PyFloat_Check(item)) {
     out = PyFloat_AS_DOUBLE(item);
     return true;
   }
