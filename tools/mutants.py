@@ -140,8 +140,8 @@ MUTANTS = [
 MUTANTS += [
     m("number.long_zero", "src/readers/number.cpp", "value = negative ? -0.0 : 0.0;",
       "value = 0.0;", "a long zero loses its sign"),
-    m("number.digits", "src/readers/number.cpp", "if (digits <= 19) {",
-      "if (digits <= 20) {", "a mantissa that may overflow used"),
+    m("number.digits", "src/readers/number.cpp", "if (digits <= 19 && quick_value",
+      "if (digits <= 20 && quick_value", "a mantissa that may overflow used"),
     m("number.exact", "src/readers/number.hpp", "w > (std::uint64_t{1} << 53)",
       "w > (std::uint64_t{1} << 54)", "an inexact mantissa used"),
     m("number.exponent_digits", "src/readers/number.cpp",

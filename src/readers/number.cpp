@@ -34,8 +34,6 @@ std::optional<double> parse_word(std::string_view word, bool negative) {
   return std::nullopt;
 }
 
-constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
-
 // Exponents beyond any representable value saturate here, far from overflow.
 constexpr std::int64_t exponent_cap = std::int64_t{1} << 40;
 
@@ -136,17 +134,7 @@ const char* read_number_prefix_general(const char* begin, const char* end, doubl
   const char* const number_end = p;
 
   const std::int64_t scale = exponent - (fraction_end - fraction_begin);
-  if (digits <= 19) {
-    const std::uint64_t bits = mantissa == 0 ? 0 : nearest_double_bits(mantissa, scale);
-    if (mantissa == 0 || bits != 0) {
-      value = std::bit_cast<double>(bits | (negative ? sign_bit : 0));
-      return number_end;
-    }
-    if (exact_quotient_or_product(mantissa, scale, value)) {
-      if (negative) value = -value;
-      return number_end;
-    }
-  }
+  if (digits <= 19 && quick_value(mantissa, scale, negative, value)) return number_end;
 
   const auto place =
       leading_place(integer_begin, integer_end, fraction_begin, fraction_end, exponent);

@@ -47,6 +47,23 @@ inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
   return true;
 }
 
+// Sets value to ±mantissa·10^scale and returns true when one of the two quick
+// roads settles it: the 128-bit product, or one exact operation. False
+// leaves the literal to the exact digit-by-digit road.
+[[gnu::always_inline]] inline bool quick_value(std::uint64_t mantissa, std::int64_t scale,
+                                               bool negative, double& value) {
+  const std::uint64_t sign = std::uint64_t{negative} << 63;
+  std::uint64_t bits = 0;
+  if (mantissa != 0) bits = nearest_double_bits(mantissa, scale);
+  if (mantissa == 0 || bits != 0) {
+    value = std::bit_cast<double>(bits | sign);
+    return true;
+  }
+  if (!exact_quotient_or_product(mantissa, scale, value)) return false;
+  value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign);
+  return true;
+}
+
 // Bytes that must be readable from a field's start for read_common_shape:
 // its longest literal (sign, 19 digits and the point, the exponent letter,
 // its sign, three digits) and one byte after it, with the words it loads,
@@ -157,17 +174,8 @@ inline std::uint64_t padded_digits_value(std::uint64_t word, std::uint64_t non_d
     const char* literal_end;
     if (end - begin >= detail::common_shape_window &&
         (literal_end = detail::read_common_shape(begin, literal)) != nullptr) {
-      const std::uint64_t sign = std::uint64_t{literal.negative} << 63;
-      std::uint64_t bits = 0;
-      if (literal.mantissa != 0) bits = nearest_double_bits(literal.mantissa, literal.scale);
-      if (literal.mantissa == 0 || bits != 0) {
-        value = std::bit_cast<double>(bits | sign);
+      if (detail::quick_value(literal.mantissa, literal.scale, literal.negative, value))
         return literal_end;
-      }
-      if (detail::exact_quotient_or_product(literal.mantissa, literal.scale, value)) {
-        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign);
-        return literal_end;
-      }
     }
   }
   return detail::read_number_prefix_general(begin, end, value);
