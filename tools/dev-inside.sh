@@ -92,6 +92,12 @@ case "$cmd" in
     install_lane debug -C cmake.define.VEXA_FRAME_PROBE=ON -C cmake.build-type=RelWithDebInfo
     run_pytest debug "$PWD/$STATE/venv-debug/bin/python" "$@"
     ;;
+  quick)
+    # The plain lane alone: for the edit-and-test loop.
+    check_format
+    install_plain
+    run_pytest plain "$(plain_python)" "$@"
+    ;;
   demo)
     # `vexa-pp analyze` on the bundled LAMMPS run, as a user types it; the
     # plots go to the folder given as argument (default: $STATE/demo-plots).
