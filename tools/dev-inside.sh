@@ -105,6 +105,10 @@ case "$cmd" in
     plots=${1:-$STATE/demo-plots}
     "$(dirname "$(plain_python)")/vexa-pp" analyze vexa_pp/samples/lammps-run --plot "$plots"
     ;;
+  analyze)
+    install_plain
+    exec "$(dirname "$(plain_python)")/vexa-pp" analyze "$@"
+    ;;
   bench)
     install_plain
     "$(plain_python)" -P benchmarks/run.py "$@"
