@@ -1,5 +1,6 @@
-"""What several test files share: exact comparison of results, the reference
-model of lines, white space and numbers, and the catalogue of functions."""
+"""What several test files share: exact comparison of results, the forms
+numbers take in messages, the reference model of lines, white space and
+numbers, and the catalogue of functions."""
 
 import math
 import re
@@ -29,6 +30,25 @@ def canon(value):
     if isinstance(value, tuple):
         return tuple(canon(v) for v in value)
     return value
+
+
+def sci(value):
+    """A number in the scientific form of messages."""
+    if value != value:
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    mantissa, exponent = f"{value:.4e}".split("e")
+    return f"{mantissa}e{int(exponent)}"
+
+
+def fixed(value):
+    """A number in the fixed form of messages."""
+    if value != value:
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    return f"{value:.2f}"
 
 
 def outcome(fn, *args):
