@@ -15,7 +15,7 @@ from dataclasses import dataclass
 from fnmatch import fnmatchcase
 from pathlib import Path
 
-from . import lammps
+from . import lammps, row_rule
 from .results import RunReport, shown
 
 TRANSPORT_TABLES = ("diffself.dat", "diffonsag.dat", "viscosity.dat", "thermconductivity.dat")
@@ -120,23 +120,66 @@ def _transport_tables(path: Path, entries: list[Path]) -> list[Path]:
 def _has_time_header(path: Path) -> bool:
     try:
         with path.open("rb") as file:
-            head = file.read(1 << 16)
+            head = file.read(1 << 16).decode("utf-8", "replace")
     except OSError:
         return False
-    return any(line.lstrip().startswith(b"#Time") for line in head.splitlines())
+    return any(map(row_rule.is_time_header, row_rule.lines(head)))
 
 
-# A line break followed by a blank or comment line, or by the end.
-_NOT_DATA = re.compile(rb"\n(?=[ \t]*(?:#|\r?\n|\r?\Z))")
+# Any White_Space but the line feed, as UTF-8: tables are searched as the
+# bytes they are, which spares decoding (and a copy of) a large file.
+_BLANK = b"(?:" + b"|".join(re.escape(c.encode()) for c in row_rule.WHITE_SPACE
+                           if c != "\n") + b")*"
+# A line break followed by a blank or comment line, or by the end: the lines
+# row_rule.is_blank_or_comment tells apart, found without splitting the text.
+_NOT_DATA = re.compile(rb"\n(?=" + _BLANK + rb"(?:#|\n|\Z))")
+_COMMENT = re.compile(rb"^" + _BLANK + rb"#.*$", re.MULTILINE)
+
+
+@dataclass(frozen=True)
+class RowCount:
+    """What a table holds after its header line."""
+
+    names: int  # fields of the header line, '#' left out
+    lines: int  # lines meant as rows: all but blank and comment lines, and
+    # the comment lines a '#Time' table reads as rows all the same
+    body: int  # where the text after the header line starts (its line feed)
+
+
+def count_rows(data: bytes, time_header: bool) -> RowCount | None:
+    """The lines after the header that the reader should take as rows (the
+    header is the last '#Time' line of a '#Time' table, else the second
+    line); None when no line follows the header."""
+    if time_header:
+        header = _last_time_header(data)
+    else:
+        header = data.find(b"\n") + 1
+        if not header:
+            return None
+    line_end = data.find(b"\n", header)
+    if line_end < 0:
+        return None
+    names = len(row_rule.fields(_text(data[header:line_end]).replace("#", "")))
+    # Each line of the rest starts after a line break, the last one included.
+    lines = data.count(b"\n", line_end) - len(_NOT_DATA.findall(data, line_end))
+    if time_header:  # such a table reads every line with its '#' left out
+        lines += sum(row_rule.row(_text(c).replace("#", ""), names) is not None
+                     for c in _COMMENT.findall(data, line_end))
+    return RowCount(names, lines, line_end)
+
+
+def _text(data: bytes) -> str:
+    return data.decode("utf-8", "replace")
 
 
 def _last_time_header(data: bytes) -> int:
-    """Where the last line starting with '#Time' (after blanks) starts; 0
-    without one. A byte search from the end: no line is split."""
+    """Where the last '#Time' header line starts; 0 without one. A search
+    from the end: no line is split."""
+    marker = row_rule.TIME_HEADER.encode()
     end = len(data)
-    while (at := data.rfind(b"#Time", 0, end)) >= 0:
+    while (at := data.rfind(marker, 0, end)) >= 0:
         start = data.rfind(b"\n", 0, at) + 1
-        if not data[start:at].strip(b" \t"):
+        if row_rule.is_time_header(_text(data[start:at + len(marker)])):
             return start
         end = at
     return 0
@@ -150,29 +193,19 @@ def check_rows(report: RunReport, path: Path, rows: int, time_header: bool = Fal
         data = path.read_bytes()
     except OSError:
         return  # the reader has said why
-    if time_header:
-        header = _last_time_header(data)
-    else:
-        header = data.find(b"\n") + 1
-        if not header:
-            return
-    line_end = data.find(b"\n", header)
-    if line_end < 0:
+    count = count_rows(data, time_header)
+    if count is None:
         return
-    names = len(data[header:line_end].replace(b"#", b" ").split())
-    # Each line of the rest starts after a line break, the last one included.
-    body = data[line_end:]
-    lines = body.count(b"\n")
-    data_lines = lines - len(_NOT_DATA.findall(body))
-    if not data_lines:
+    if not count.lines:
         report.notes.append(f"{path.name}: no data rows")
     elif rows == 0:
-        head = [line.split() for line in body[:1 << 16].splitlines()
-                if line.strip() and not line.lstrip().startswith(b"#")]
-        fields = Counter(len(d) for d in head).most_common(1)[0][0] if head else names
+        head = [row_rule.fields(line)
+                for line in row_rule.lines(_text(data[count.body:count.body + (1 << 16)]))
+                if not row_rule.is_blank_or_comment(line)]
+        fields = Counter(map(len, head)).most_common(1)[0][0] if head else count.names
         report.problems.append(
-            f"{path}: header has {names} names, rows have {fields} fields" if fields < names
-            else f"{path}: no row is all numbers")
-    elif data_lines > rows:
-        report.notes.append(f"{path.name}: {data_lines - rows} of {data_lines} rows dropped "
+            f"{path}: header has {count.names} names, rows have {fields} fields"
+            if fields < count.names else f"{path}: no row is all numbers")
+    elif count.lines > rows:
+        report.notes.append(f"{path.name}: {count.lines - rows} of {count.lines} rows dropped "
                             "(too few fields, or fields that are not numbers)")
