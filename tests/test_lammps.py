@@ -67,7 +67,9 @@ def test_timestep_of_the_fix_writing_the_file(tmp_path, deck, expect):
             log.timestep_for(tmp_path / "msd.out")
 
 
-def test_histogram_blocks(tmp_path):
+# Line ends and separators as the reader takes them, beyond "\n" and " ".
+@pytest.mark.parametrize("end, sep", [("\n", " "), ("\r\r\n", "\u00a0")])
+def test_histogram_blocks(tmp_path, end, sep):
     peaks = [2, 4, 1]
     lines = ["# Histogrammed data for fix a", "# TimeStep Number-of-bins ...",
              "# Bin Coord Count Count/Total"]
@@ -76,7 +78,7 @@ def test_histogram_blocks(tmp_path):
         lines += [f"{b + 1} {100 + b} {10 * (b == peak)} {0.1 * (b == peak) + 0.01}"
                   for b in range(6)]
     path = tmp_path / "angle.dat"
-    path.write_text("\n".join(lines) + "\n")
+    path.write_text(end.join(lines).replace(" ", sep) + end)
     name, blocks = lammps.histogram_blocks(path)
     assert name == "Count/Total" and [b.step for b in blocks] == [1000, 2000, 3000]
     assert [b.coordinate.index(100 + p) for b, p in zip(blocks, peaks)] == peaks

@@ -346,8 +346,22 @@ def run_hop(args: argparse.Namespace, parser: argparse.ArgumentParser,
 
 def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
          err: TextIO | None = None) -> int:
-    """The command line; returns the exit status. Everything it prints goes to
-    out and err, argparse's usage and help included."""
+    """The command line, run in this process.
+
+    Parameters
+    ----------
+    argv : sequence of str, optional
+        The arguments after the program's name (default: ``sys.argv[1:]``).
+    out, err : text stream, optional
+        Where everything is printed, argparse's usage and help included
+        (default: ``sys.stdout`` and ``sys.stderr``).
+
+    Returns
+    -------
+    int
+        The exit status: 0 when all went well, 1 when something could not be
+        read, computed or drawn, 2 for wrong arguments, 130 when interrupted.
+    """
     out = sys.stdout if out is None else out
     err = sys.stderr if err is None else err
     parser = build_parser()
