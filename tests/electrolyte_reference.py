@@ -11,7 +11,7 @@ import ctypes
 import ctypes.util
 import math
 
-from helpers import canon, inf, nan
+from helpers import canon, inf, nan, sci
 
 _libm = ctypes.CDLL(ctypes.util.find_library("m"))
 for _name, _arity in (("exp", 1), ("log10", 1), ("pow", 2)):
@@ -35,25 +35,6 @@ def sqrt(x):
 
 # exact comparison of one value or a list of them
 bits = all_bits = canon
-
-
-def sci(value):
-    """A number in the scientific form of messages."""
-    if value != value:
-        return "NaN"
-    if math.isinf(value):
-        return "inf" if value > 0 else "-inf"
-    mantissa, exponent = f"{value:.4e}".split("e")
-    return f"{mantissa}e{int(exponent)}"
-
-
-def fixed(value):
-    """A number in the fixed form of messages."""
-    if value != value:
-        return "NaN"
-    if math.isinf(value):
-        return "inf" if value > 0 else "-inf"
-    return f"{value:.2f}"
 
 
 # ---- Laliberte density -----------------------------------------------------

@@ -1,11 +1,13 @@
-"""What several test files share: exact comparison of results, the reference
-model of lines, white space and numbers, and the catalogue of functions."""
+"""What several test files share: exact comparison of results, the forms
+numbers take in messages, the reference model of lines, white space and
+numbers, and the catalogue of functions."""
 
 import math
-import re
 import warnings
 
 import pytest
+
+from vexa_pp import row_rule
 
 nan, inf = math.nan, math.inf
 
@@ -31,6 +33,25 @@ def canon(value):
     return value
 
 
+def sci(value):
+    """A number in the scientific form of messages."""
+    if value != value:
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    mantissa, exponent = f"{value:.4e}".split("e")
+    return f"{mantissa}e{int(exponent)}"
+
+
+def fixed(value):
+    """A number in the fixed form of messages."""
+    if value != value:
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    return f"{value:.2f}"
+
+
 def outcome(fn, *args):
     """('ok', canonical result) or ('err', class, args), warnings silenced."""
     with warnings.catch_warnings():
@@ -43,29 +64,9 @@ def outcome(fn, *args):
 
 # ---- lines, white space and numbers, as the readers see them ------------------
 
-# Every character with the Unicode White_Space property.
-WHITE_SPACE = ("\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B)))
-               + "\u2028\u2029\u202f\u205f\u3000")
-_RUN = re.compile("[" + re.escape(WHITE_SPACE) + "]+")
-NUMBER = re.compile(
-    r"[+-]?(?:(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|inf|infinity|nan)",
-    re.IGNORECASE | re.ASCII)
-
-
-def fields_of(text):
-    return [f for f in _RUN.split(text) if f]
-
-
-def number(field):
-    """The field's value, or None when it is not a number (Python's float
-    rounds correctly and saturates like the rule)."""
-    return float(field) if NUMBER.fullmatch(field) else None
-
-
-def lines_of(text):
-    parts = text.split("\n")
-    last = parts.pop()
-    return [p.removesuffix("\r") for p in parts] + ([last] if last else [])
+# The package's own statement of the readers' rule is the tests' model of it.
+fields_of, lines_of = row_rule.fields, row_rule.lines
+NUMBER, WHITE_SPACE, number = row_rule.NUMBER, row_rule.WHITE_SPACE, row_rule.number
 
 
 def write(path, content):

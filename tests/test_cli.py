@@ -349,6 +349,7 @@ DROPPED = "#Time MSD_A\n" + "".join(f"{k}e-12 {k}e-20\n" for k in range(1, 40)) 
 @pytest.mark.parametrize("name, content, reason", [
     ("diffself.dat", b"#Time MSD\n\xff\xfe 1\n", "stream did not contain valid UTF-8"),
     ("diffself.dat", HEADER_7.encode(), "header has 7 names, rows have 6 fields"),
+    ("diffself.dat", HEADER_7.replace(" ", "\u00a0").encode(), "header has 7 names, rows have 6"),
     ("volume.dat", b"# title\n# names\n", "No numeric data found in"),
     ("npt_prod.dat", b"# only a title\n", "file too short"),
     ("npt_prod_angle.dat", b"# a\n# b\n# c\n", "file too short"),
@@ -384,12 +385,20 @@ def test_entries_that_cannot_be_read_are_skipped(tmp_path, name, make, kind, tex
     assert report["msd_fits"] and report["thermo"]
 
 
-def test_dropped_rows_are_counted(tmp_path):
+@pytest.mark.parametrize("content, note", [
+    (DROPPED, "diffself.dat: 2 of 41 rows dropped"),
+    # White_Space beyond ASCII, as the reader skips it: lines of U+3000 are
+    # blank, U+00A0 separates fields
+    (DROPPED.replace(" ", "\u00a0") + "\u3000\n\u3000\u2028 \n",
+     "diffself.dat: 2 of 41 rows dropped"),
+    (DROPPED.replace("1\nx 2\n", "\u3000\n"), None),
+], ids=["ascii", "unicode", "unicode-none-dropped"])
+def test_dropped_rows_are_counted(tmp_path, content, note):
     run = tmp_path / "run"
     run.mkdir()
-    (run / "diffself.dat").write_text(DROPPED)
+    (run / "diffself.dat").write_text(content)
     report = cli_json("analyze", run)["runs"][0]
-    assert "diffself.dat: 2 of 41 rows dropped" in " ".join(report["notes"])
+    assert [n.split(" (")[0] for n in report["notes"] if "rows" in n] == [note] * bool(note)
 
 
 @pytest.mark.parametrize("make", [lambda p: None, lambda p: p.mkdir()], ids=["missing", "empty"])

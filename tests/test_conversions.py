@@ -7,7 +7,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import electrolyte_reference as ref
-from electrolyte_reference import all_bits, bits, div, fixed, inf, nan, sci
+from electrolyte_reference import all_bits, bits, div, inf, nan
+from helpers import fixed, sci
 
 # (molecular weight, c0..c4): NaCl's published Laliberte density parameters
 # (Laliberte & Cooper, J. Chem. Eng. Data 49 (2004) 1141), and the same set

@@ -1,5 +1,7 @@
-"""The five readers against one model of their rules: hand cases that pin the
-model and the readers together, then generated files."""
+"""The five readers against one model of their rules, built on the package's
+own statement of the row rule (vexa_pp.row_rule): hand cases that pin the
+model and the readers together, then generated files, on which the count
+behind the note on dropped rows is held to what the reader drops."""
 
 import os
 
@@ -9,25 +11,21 @@ from hypothesis import strategies as st
 
 from helpers import (NUMBER, WHITE_SPACE, canon, fields_of, inf, lines_of, nan, number, outcome,
                      write)
+from vexa_pp import row_rule, run_files
 
 # ---- the model ------------------------------------------------------------------
 
 
 def rows(names, lines):
     """The row rule: a line gives one value per column, or nothing."""
-    columns = [[] for _ in names]
-    for line in lines:
-        values = [number(f) for f in fields_of(line)[:len(names)]]
-        if names and len(values) == len(names) and None not in values:
-            for column, value in zip(columns, values):
-                column.append(value)
-    return dict(zip(names, columns))
+    found = [values for line in lines if (values := row_rule.row(line, len(names)))]
+    return {name: [values[k] for values in found] for k, name in enumerate(names)}
 
 
 def vexa_model(text, path):
     lines = lines_of(text)
     header = max([i for i, line in enumerate(lines)
-                  if line.lstrip(WHITE_SPACE).startswith("#Time")], default=0)
+                  if row_rule.is_time_header(line)], default=0)
     cleaned = [line.replace("#", "") for line in lines]
     names = fields_of(cleaned[header]) if lines else []
     if not names:
@@ -294,6 +292,32 @@ def test_generated_files(module, tmp_path_factory, text, name):
     for function, model in MODELS.items():
         assert outcome(getattr(module, function), path) == outcome(model, text, path), function
     assert outcome(module.read_group_count, path, name) == outcome(group_model, text, path, name)
+
+
+@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(text=document)
+def test_dropped_rows_are_the_ones_the_reader_dropped(module, tmp_path_factory, text):
+    # Each line after the header, alone under it, is a row or not as the
+    # reader itself says; the count behind the note on dropped rows must
+    # agree, blank and comment lines aside.
+    folder = tmp_path_factory.getbasetemp()
+    raw = text.split("\n")
+    for key, time_header in (("vexa", True), ("thermo", False)):
+        function = reader(module, key)[0]
+        whole = outcome(function, write(folder / "whole.dat", text))
+        if whole[0] == "err":
+            continue
+        rows = len(next(iter(whole[1]), ("", []))[1])
+        header = max([i for i, line in enumerate(raw) if row_rule.is_time_header(line)],
+                     default=0) if time_header else 1
+        head = "\n".join(raw[:header + 1]) + "\n"
+        is_row = {line: bool(len(next(iter(function(write(folder / "one.dat", head + line))
+                                           .values()), [])))
+                  for line in raw[header + 1:]}
+        meant = [line for line in raw[header + 1:]
+                 if is_row[line] or not row_rule.is_blank_or_comment(line)]
+        count = run_files.count_rows(text.encode(), time_header)
+        assert (count.lines if count else 0, rows) == (len(meant), sum(map(is_row.get, meant))), key
 
 
 @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])

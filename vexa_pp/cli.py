@@ -7,100 +7,19 @@ import json
 import math
 import os
 import sys
-import textwrap
 import contextlib
 import functools
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
 from typing import TextIO
 
-from . import __version__, analysis, physics, plots, report, salts
+from . import __version__, analysis, physics, plots, report, results, salts
+from .cli_help import ANALYZE_HELP, DESCRIPTION, HOP_HELP, props_help
 from ._vexa_pp import diffusion_adjustment, tau_calculator
 
 ANGSTROM = 1e-10  # m
 # Below this a temperature in kelvin is almost surely degrees Celsius.
 MIN_TEMPERATURE = 250.0  # K
-
-DESCRIPTION = """\
-Post-processing of molecular-dynamics simulations of aqueous electrolytes:
-transport coefficients and thermodynamics of LAMMPS runs, properties of salt
-solutions, and the proton-hopping correction of a conductivity."""
-
-ANALYZE_HELP = """\
-Analyse the files that one or more simulation runs left in their directories:
-
-  log.lammps         atoms per group, unit style, timestep, box, and which
-                     group every msd compute follows; the molality of every
-                     ion group per kg of solvent (the solvent group has one
-                     atom per molecule, OW by default; an ion group, one atom
-                     per ion)
-  MSD files          LAMMPS fix ave/time of compute msd (any file name), read
-                     as written: steps and lengths turned into SI with the
-                     log's unit style and the timestep of the runs the fix
-                     writing the file took part in (refused when it changes
-                     between them or is not a number), columns named after
-                     the computes' groups
-  transport tables   diffself.dat, diffonsag.dat, viscosity.dat,
-                     thermconductivity.dat or any .dat file with a '#Time'
-                     header line; time in s, MSD in m^2
-  *_prod.dat         thermodynamic table (LAMMPS fix ave/time): column means
-                     with block-averaged standard errors
-  volume.dat,        volume and density: mean ± standard error over all rows,
-  density.dat        and the first row, in the units of the run's unit style
-  *angle*.dat        bond-angle histogram (LAMMPS fix ave/histo): the peak of
-                     every block and of their average
-
-Every MSD column is fitted over the window of rows whose log-log slope is
-closest to 1 (diffusive motion), with a straight line through the MSD there;
-the slope divided by 2 x DIMENSIONS is the self-diffusion coefficient D in
-m^2/s. Its ± joins the regression's standard error and the sample standard
-deviation of D over every window the search accepts (or over the two halves
-of the chosen one, when it accepts fewer than three).
-
-The window is chosen by its log-log slope, so the slope shown is near 1 by
-construction and says nothing of the fit. On a long noisy run some short
-window always comes close to 1 by chance, and on exact data the shortest,
-earliest window wins a tie: the table gives the window's share of the rows,
-and a share under 1 % is flagged. A larger --min-window (and --max-window)
-fits over more of the run; the ± over windows shows how much the choice
-matters.
-
-With the run's temperature (thermodynamic table) and mean volume, and a
-viscosity (--viscosity, or the experimental one of the salt the ion groups
-make, or of --salt), D is corrected for the periodic box (Yeh-Hummer,
-D_inf = D + 2.837297 k_B T / (6 pi eta L)); the ion groups' D, counts and
-charges give the Nernst-Einstein conductivity, compared with the experimental
-one where the bundled models have it (KOH); with --hop-distance the gap gives
-the proton-hopping time. The run's density is checked against the salt's
-Laliberte density.
-
-A missing file is reported and skipped, and so is a FIFO or device, or a file
-whose name is not UTF-8. Over several runs the mean, sample standard
-deviation, standard error and count of each D, D_inf and Nernst-Einstein
-conductivity are reported as well; failed fits drop out.
-
-Exit status: 0 when everything found could be read, 1 when a run directory is
-missing or empty, a file could not be read or parsed, a run failed, or a plot
-failed (the rest is still reported), 2 for wrong arguments, 130 when
-interrupted."""
-
-PROPS_HELP = """\
-Density, molarity or molality, viscosity and, for KOH, electrical conductivity
-of an aqueous salt solution, from the Laliberte density and viscosity models
-(and the Gilliam conductivity model of KOH) with the bundled parameter table.
-Every temperature is combined with every concentration. Molarities are turned
-into molalities by inverting the density model; one below {dilute:g} mol/kg is taken
-at infinite dilution (molality = molarity / density of water), with a note.
-
-Salts and the sources of their parameters:
-{sources}"""
-
-HOP_HELP = """\
-Proton-hopping correction: the mean time tau between proton transfers that
-would account for the gap between the experimental and the simulated
-conductivity of a box of N charge carriers,
-    tau = delta^2 e^2 N / (6 k T L^3 (sigma_exp - sigma_md)),
-and the diffusion coefficient of that hopping, D_hop = delta^2 / (6 tau)."""
 
 
 def _number(text: str) -> float:
@@ -113,25 +32,30 @@ def _number(text: str) -> float:
     return value
 
 
-def _positive_float(text: str) -> float:
-    value = _number(text)
-    if not value > 0:
-        raise argparse.ArgumentTypeError(f"must be positive, not {text}")
-    return value
+def _bounded[T: (int, float)](name: str, convert: Callable[[str], T],
+                              accept: Callable[[T], bool], rule: str) -> Callable[[str], T]:
+    """An argparse type: the text converted, and refused with "must RULE"
+    unless accept(value). argparse names a type that cannot convert by its
+    __name__, so each keeps its own."""
+
+    def parse(text: str) -> T:
+        value = convert(text)
+        if not accept(value):
+            # A float as typed; an integer as read ('007' is 7).
+            shown = text if isinstance(value, float) else value
+            raise argparse.ArgumentTypeError(f"must {rule}, not {shown}")
+        return value
+
+    parse.__name__ = name
+    return parse
 
 
-def _non_negative_float(text: str) -> float:
-    value = _number(text)
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
-    return value
-
-
-def _margin(text: str) -> float:
-    value = _number(text)
-    if not 0 <= value < 0.5:
-        raise argparse.ArgumentTypeError(f"must be at least 0 and below 0.5, not {text}")
-    return value
+_positive_float = _bounded("_positive_float", _number, lambda v: v > 0, "be positive")
+_non_negative_float = _bounded("_non_negative_float", _number, lambda v: v >= 0,
+                               "not be negative")
+_margin = _bounded("_margin", _number, lambda v: 0 <= v < 0.5, "be at least 0 and below 0.5")
+_positive_int = _bounded("_positive_int", int, lambda v: v >= 1, "be at least 1")
+_count = _bounded("_count", int, lambda v: v >= 0, "not be negative")
 
 
 def _kelvin(text: str) -> float:
@@ -143,28 +67,15 @@ def _kelvin(text: str) -> float:
     return value
 
 
-def _positive_int(text: str) -> int:
-    value = int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
-    return value
-
-
-def _count(text: str) -> int:
-    value = int(text)
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative, not {value}")
-    return value
-
-
-def _salt_sources() -> str:
-    lines = []
-    for symbol, salt in salts.salts().items():
-        status = "" if salt.status == "published" else f" [{salt.status}]"
-        lines.append(f"  {symbol} ({salt.name}){status}")
-        for source in salt.sources:
-            lines += textwrap.wrap(source, 78, initial_indent="    - ", subsequent_indent="      ")
-    return "\n".join(lines)
+def charges_from(pairs: Iterable[str]) -> tuple[tuple[str, int], ...]:
+    """--charge NAME=Z arguments, as (name, charge) pairs. Raises ValueError."""
+    result = []
+    for pair in pairs:
+        name, sep, value = pair.partition("=")
+        if not sep or not name:
+            raise ValueError(f"{pair!r}: give NAME=CHARGE, as Na=+1")
+        result.append((name, int(value)))
+    return tuple(result)
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -192,7 +103,7 @@ def build_parser() -> argparse.ArgumentParser:
                                            "results do not depend on it [the cores: %(default)s]")
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
-    defaults = analysis.FitSettings()
+    defaults = results.FitSettings()
     fit.add_argument("--margin", type=_margin, default=defaults.margin, metavar="FRACTION",
                      help="fraction of the rows left out at each end before windows are "
                           "formed [%(default)s]")
@@ -215,7 +126,7 @@ def build_parser() -> argparse.ArgumentParser:
     groups.add_argument("--solvent-group", default="OW", metavar="NAME",
                         help="LAMMPS group with one atom per solvent molecule [%(default)s]")
     groups.add_argument("--solvent-molar-mass", type=_positive_float,
-                        default=analysis.WATER_MOLAR_MASS, metavar="G_PER_MOL",
+                        default=results.WATER_MOLAR_MASS, metavar="G_PER_MOL",
                         help="molar mass of the solvent [%(default)s g/mol, water]")
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
                         help="an ion group whose molality is wanted; repeat for several "
@@ -248,7 +159,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     props = commands.add_parser(
         "props", help="properties of salt solutions (Laliberte models)",
-        description=PROPS_HELP.format(sources=_salt_sources(), dilute=salts.DILUTE),
+        description=props_help(),
         formatter_class=argparse.RawDescriptionHelpFormatter)
     props.add_argument("--salt", required=True, metavar="NAME",
                        help=f"salt formula: {', '.join(salts.salts())}")
@@ -310,18 +221,18 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
     if args.min_window >= args.max_window:
         parser.error("--min-window must be smaller than --max-window")
     try:
-        charges = analysis.charges_from(args.charge)
+        charges = charges_from(args.charge)
         salt = salts.find_salt(args.salt).symbol if args.salt else None
     except ValueError as exc:
         parser.error(f"--charge {exc}")
     except salts.UnknownSalt as exc:
         parser.error(str(exc.args[0]))
     plot_dir = _plot_dir(parser, args.plot)
-    settings = analysis.FitSettings(
+    settings = results.FitSettings(
         margin=args.margin, min_window=args.min_window, max_window=args.max_window,
         max_error=args.tolerance, min_displacement=args.min_displacement,
         dimensions=args.dimensions)
-    options = analysis.Options(
+    options = results.Options(
         fit=settings, peak_neighbors=args.peak_neighbors, solvent_group=args.solvent_group,
         solvent_molar_mass=args.solvent_molar_mass,
         ion_groups=tuple(args.ion_groups) if args.ion_groups else None, charges=charges,
@@ -343,11 +254,11 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         reports = analysis.analyze_runs(args.runs, options, args.jobs)
     summary = analysis.summarize(reports)
 
-    planned = _analysis_plots(reports, plot_dir) if plot_dir is not None else []
+    planned = plots.analysis_plots(reports, plot_dir) if plot_dir is not None else []
     if args.json:
         # The document names the plots written, so they are drawn first; a
         # plot that fails is named apart and cannot take the document down.
-        failed = _draw_all(planned, parser.prog, err)
+        failed = plots.draw_all(planned, parser.prog, err)
         document = report.analysis_json(reports, summary, settings)
         document["plots"] = [str(path) for path, _ in planned if path not in failed]
         document["failed_plots"] = [{"path": str(path), "error": why}
@@ -360,59 +271,13 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
     else:
         # The report goes out before any plot is drawn, so that a plot that
         # fails cannot take it down.
-        lines: list[str] = []
-        for number, run in enumerate(reports):
-            lines += ([""] if number else []) + report.run_text(run, settings)
-        if len(reports) > 1:
-            lines += report.summary_text(summary)
-        out.write("\n".join(lines) + "\n")
+        out.write("\n".join(report.analysis_text(reports, summary, settings)) + "\n")
         out.flush()
-        failed = _draw_all(planned, parser.prog, err)
+        failed = plots.draw_all(planned, parser.prog, err)
         written = [f"  {path.name}" for path, _ in planned if path not in failed]
         if written:
             out.write("\n".join(["", f"Plots written to {plot_dir}:", *written]) + "\n")
     return 1 if failed or any(run.failed for run in reports) else 0
-
-
-def _draw_all(planned: list[tuple[Path, Callable[[], object]]], prog: str,
-              err: TextIO) -> dict[Path, str]:
-    """Draw every plot; the ones that failed, with why."""
-    failed = {}
-    for path, draw in planned:
-        why = _draw(draw, path, prog, err)
-        if why is not None:
-            failed[path] = why
-    return failed
-
-
-def _draw(draw: Callable[[], object], path: Path, prog: str, err: TextIO) -> str | None:
-    """None when the plot was written, else why not (also told on err)."""
-    try:
-        draw()
-        return None
-    except Exception as exc:  # noqa: BLE001 - whatever matplotlib raises, the report stands
-        why = f"{type(exc).__name__}: {exc}"
-        err.write(f"{prog}: error: plot {path}: {why}\n")
-        return why
-
-
-def _analysis_plots(reports: list[analysis.RunReport],
-                    directory: Path) -> list[tuple[Path, Callable[[], object]]]:
-    """The plot files to write, each with the call that draws it."""
-    planned: list[tuple[Path, Callable[[], object]]] = []
-    labels: set[str] = set()
-    for run in reports:
-        label = base = plots.file_stem(run.path.resolve().name)
-        suffix = 2
-        while label in labels:
-            label, suffix = f"{base}-{suffix}", suffix + 1
-        labels.add(label)
-        for table in dict.fromkeys(f.table for f in run.msd):
-            fits = [f for f in run.msd if f.table == table]
-            path = directory / f"{label}_{plots.file_stem(Path(table).stem)}_msd.png"
-            title = f"{analysis.shown(run.path.resolve().name)}: {table}"
-            planned.append((path, functools.partial(plots.msd_figure, fits, title, path)))
-    return planned
 
 
 def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
@@ -442,7 +307,7 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
             err.write(f"{parser.prog}: warning: {warning}\n")
     path = None
     if plot_dir is not None:
-        path = plot_dir / f"{plots.file_stem(salt.symbol)}_properties.png"
+        path = plots.props_path(plot_dir, salt)
     if args.json:
         document = report.props_json(salt, states)
         document["plots"] = [] if path is None else [str(path)]
@@ -452,7 +317,7 @@ def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,
     out.flush()
     if path is None:
         return 0
-    if _draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
+    if plots.draw(functools.partial(plots.props_figure, salt, states, path), path, parser.prog,
              err) is not None:
         return 1
     if not args.json:
@@ -481,8 +346,22 @@ def run_hop(args: argparse.Namespace, parser: argparse.ArgumentParser,
 
 def main(argv: Sequence[str] | None = None, out: TextIO | None = None,
          err: TextIO | None = None) -> int:
-    """The command line; returns the exit status. Everything it prints goes to
-    out and err, argparse's usage and help included."""
+    """The command line, run in this process.
+
+    Parameters
+    ----------
+    argv : sequence of str, optional
+        The arguments after the program's name (default: ``sys.argv[1:]``).
+    out, err : text stream, optional
+        Where everything is printed, argparse's usage and help included
+        (default: ``sys.stdout`` and ``sys.stderr``).
+
+    Returns
+    -------
+    int
+        The exit status: 0 when all went well, 1 when something could not be
+        read, computed or drawn, 2 for wrong arguments, 130 when interrupted.
+    """
     out = sys.stdout if out is None else out
     err = sys.stderr if err is None else err
     parser = build_parser()

@@ -14,6 +14,7 @@ import re
 from dataclasses import dataclass, field, replace
 from pathlib import Path
 
+from . import row_rule
 from ._vexa_pp import parse_bond_angle, parse_thermoprop
 
 LOG_NAME = "log.lammps"
@@ -212,12 +213,12 @@ def is_msd_file(path: Path, log: RunLog) -> bool:
     """A `fix ave/time` file with at least one compute-msd column."""
     try:
         with path.open("rb") as file:
-            head = file.read(4096).decode("utf-8", "replace").splitlines()
+            head = row_rule.lines(file.read(4096).decode("utf-8", "replace"))
     except OSError:
         return False
     if len(head) < 2 or not head[0].startswith("# Time-averaged data"):
         return False
-    names = head[1].replace("#", " ").split()
+    names = row_rule.fields(head[1].replace("#", ""))  # as the reader names the columns
     return bool(names) and names[0] == "TimeStep" and bool(msd_columns(names, log))
 
 
@@ -273,7 +274,8 @@ def histogram_blocks(path: Path) -> tuple[str, list[HistogramBlock]]:
                       names[-1] if names else "")
     coordinate_name = "Coord" if "Coord" in table else (names[1] if len(names) > 1 else value_name)
     coordinates, values = table.get(coordinate_name, []), table.get(value_name, [])
-    first = path.read_text("utf-8", "replace").splitlines()[3].split()
+    # The first statistics line, split as the reader splits its lines.
+    first = row_rule.fields(row_rule.lines(path.read_bytes().decode("utf-8", "replace"))[3])
     try:
         step, bins = float(first[0]), int(first[1])
     except (ValueError, IndexError):

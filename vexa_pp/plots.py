@@ -1,16 +1,20 @@
-"""PNG figures of the command line's results, drawn with matplotlib.
+"""PNG figures of the command line's results, drawn with matplotlib, and the
+names of their files.
 
 matplotlib is an optional dependency (``pip install 'vexa_pp[plot]'``);
-`require_matplotlib` says clearly when it is absent.
+`require_matplotlib` says clearly when it is absent. A plot that fails is
+told and named, never raised: the results it shows stand without it.
 """
 
 from __future__ import annotations
 
+import functools
 import re
+from collections.abc import Callable
 from pathlib import Path
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, TextIO
 
-from .analysis import MsdFit
+from .results import MsdFit, RunReport, shown
 from .salts import Salt, SolutionState
 
 if TYPE_CHECKING:
@@ -43,6 +47,53 @@ def _figure(width: float, height: float) -> Figure:
 
 def file_stem(text: str) -> str:
     return re.sub(r"[^A-Za-z0-9._-]+", "_", text).strip("_") or "run"
+
+
+type Planned = list[tuple[Path, Callable[[], object]]]
+
+
+def analysis_plots(reports: list[RunReport], directory: Path) -> Planned:
+    """The plot files to write, one per MSD table of every run, each with the
+    call that draws it. Runs whose directories share a name are numbered."""
+    planned: Planned = []
+    labels: set[str] = set()
+    for run in reports:
+        label = base = file_stem(run.path.resolve().name)
+        suffix = 2
+        while label in labels:
+            label, suffix = f"{base}-{suffix}", suffix + 1
+        labels.add(label)
+        for table in dict.fromkeys(f.table for f in run.msd):
+            fits = [f for f in run.msd if f.table == table]
+            path = directory / f"{label}_{file_stem(Path(table).stem)}_msd.png"
+            title = f"{shown(run.path.resolve().name)}: {table}"
+            planned.append((path, functools.partial(msd_figure, fits, title, path)))
+    return planned
+
+
+def props_path(directory: Path, salt: Salt) -> Path:
+    return directory / f"{file_stem(salt.symbol)}_properties.png"
+
+
+def draw_all(planned: Planned, prog: str, err: TextIO) -> dict[Path, str]:
+    """Draw every plot; the ones that failed, with why."""
+    failed = {}
+    for path, draw_one in planned:
+        why = draw(draw_one, path, prog, err)
+        if why is not None:
+            failed[path] = why
+    return failed
+
+
+def draw(draw_one: Callable[[], object], path: Path, prog: str, err: TextIO) -> str | None:
+    """None when the plot was written, else why not (also told on err)."""
+    try:
+        draw_one()
+        return None
+    except Exception as exc:  # noqa: BLE001 - whatever matplotlib raises, the report stands
+        why = f"{type(exc).__name__}: {exc}"
+        err.write(f"{prog}: error: plot {path}: {why}\n")
+        return why
 
 
 def msd_figure(fits: list[MsdFit], title: str, path: Path) -> Path:

@@ -8,7 +8,7 @@ from dataclasses import asdict
 from typing import Any
 
 from . import physics
-from .analysis import (
+from .results import (
     AnglePeak,
     CoefficientSummary,
     FitSettings,
@@ -202,6 +202,17 @@ def _conductivity_text(report: RunReport) -> list[str]:
         lines.append(f"    proton hopping over {h.hop_distance * 1e10:g} Å by {h.carriers} "
                      f"{h.group}, from the gap to {h.md_conductivity:.4g} S/m: "
                      f"tau = {h.tau:.4e} s ({h.tau * 1e12:.4g} ps), D_hop = {h.d_hop:.4e} m^2/s")
+    return lines
+
+
+def analysis_text(reports: list[RunReport], summary: list[CoefficientSummary],
+                  settings: FitSettings) -> list[str]:
+    """Every run's tables, then the summary over the runs when there are several."""
+    lines: list[str] = []
+    for count, run in enumerate(reports):
+        lines += ([""] if count else []) + run_text(run, settings)
+    if len(reports) > 1:
+        lines += summary_text(summary)
     return lines
 
 

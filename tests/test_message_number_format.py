@@ -1,3 +1,6 @@
+"""The two forms in which the module's messages write numbers (scientific with
+four decimals, fixed with two), against Python's own formatting."""
+
 import math
 import sys
 
@@ -5,7 +8,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from electrolyte_reference import fixed, sci
+from helpers import fixed, sci
 
 TINY = 5e-324
 LARGEST = sys.float_info.max

@@ -1,0 +1,232 @@
+"""The electrolyte a run simulates: its groups, salt and molality, and what
+its diffusion coefficients say about it once the box is accounted for (the
+finite-size correction, the Nernst-Einstein conductivity, proton hopping),
+with its density checked against the salt's experimental one."""
+
+from __future__ import annotations
+
+import math
+import re
+from pathlib import Path
+
+from . import lammps, physics, salts
+from ._vexa_pp import (
+    diffusion_adjustment,
+    koh_gilliam_eval,
+    laliberte_density,
+    laliberte_viscosity,
+    read_group_count,
+    tau_calculator,
+)
+from .results import Conductivity, Corrections, DensityCheck, Hopping, Options, RunReport
+from .run_files import LOG_NAME, read_or_report
+
+KNOWN_IONS = tuple(physics.ION_CHARGES)
+HOPPING_IONS = ("OH", "H3O")
+_TEMPERATURE_NAMES = {"temp", "temperature", "thermo_temp"}
+_GROUP_LINE = re.compile(r"^\s*(\d+) atoms in group (\S+)\s*$", re.MULTILINE)
+
+
+def groups(report: RunReport, log: Path, options: Options) -> None:
+    """The atoms of every group the log counts, and the molality of every ion
+    group in mol per kg of solvent."""
+    try:
+        text = log.read_text(encoding="utf-8", errors="replace")
+    except OSError as exc:
+        report.problems.append(f"{log}: {exc.strerror or exc}")
+        return
+    logged: dict[str, int] = {}
+    for count, name in _GROUP_LINE.findall(text):
+        logged.setdefault(name, int(count))
+    if not logged:
+        report.notes.append(f"{LOG_NAME}: no group atom counts")
+        return
+    for name, count_line in logged.items():
+        count = read_or_report(report, lambda p: read_group_count(p, name), log)
+        if count is None:
+            return
+        if count != count_line:
+            # The lookup matches "group NAME" as a plain substring, so a
+            # group named like the start of another can pick up its count.
+            report.notes.append(f"{LOG_NAME}: group {name!r} has {count_line} atoms by its own "
+                                f"line, not {count} as the first 'group {name}' suggests")
+            count = count_line
+        report.groups[name] = count
+
+    solvent = report.groups.get(options.solvent_group)
+    ions = options.ion_groups
+    if ions is None:
+        ions = tuple(n for n in report.groups if n in KNOWN_IONS or n in dict(options.charges))
+    unknown = [n for n in ions if n not in report.groups]
+    if unknown:
+        report.notes.append(f"{LOG_NAME}: no group {', '.join(map(repr, unknown))}")
+    if not solvent:
+        report.notes.append(f"{LOG_NAME}: no atoms in the solvent group "
+                            f"{options.solvent_group!r}; molality not computed")
+        return
+    report.solvent_group = options.solvent_group
+    kilograms = solvent * options.solvent_molar_mass / 1000.0
+    for name in ions:
+        if name in report.groups:
+            report.molality[name] = report.groups[name] / kilograms
+
+
+def salt(report: RunReport, options: Options) -> None:
+    """The salt of the run's two ion groups, its molality, and the bundled
+    parameters of it (or of --salt)."""
+    charged = {g: options.charge(g) for g in report.molality}
+    cations = [g for g, z in charged.items() if z is not None and z > 0]
+    anions = [g for g, z in charged.items() if z is not None and z < 0]
+    formula = None
+    if len(cations) == 1 and len(anions) == 1:
+        cation, anion = cations[0], anions[0]
+        formula, per_salt, _ = physics.salt_formula(
+            cation, charged[cation] or 0, anion, charged[anion] or 0)
+        report.salt_molality = report.molality[cation] / per_salt
+    try:
+        found = salts.find_salt(options.salt) if options.salt else (
+            salts.find_salt(formula) if formula else None)
+    except salts.UnknownSalt as exc:
+        if options.salt:
+            report.problems.append(str(exc.args[0]))
+        found = None
+    if found is None:
+        return
+    report.salt = found.symbol
+    report.salt_source = "--salt" if options.salt else "the ion groups"
+    if options.salt and formula and formula.lower() != found.symbol.lower():
+        report.notes.append(f"--salt {found.symbol}, but the ion groups make {formula}: "
+                            f"the {found.symbol} models are taken at their molality")
+    if report.salt_molality is None:
+        report.notes.append(f"no single cation and anion group: the {found.symbol} models "
+                            "need the salt's molality")
+
+
+def corrections(report: RunReport, log: lammps.RunLog, options: Options) -> None:
+    """Finite-size correction, Nernst-Einstein conductivity, proton hopping
+    and the density check: each when what it rests on is known."""
+    style = log.units
+    temperature, source = options.temperature, "--temperature"
+    if temperature is None:
+        temperature, source = _thermo_temperature(report)
+    volume = None
+    if report.volume is not None and style is not None:
+        volume = report.volume.mean * style.volume
+    elif log.box_edges is not None and style is not None and log.box_shape == "orthogonal":
+        volume = math.prod(log.box_edges) * style.volume
+        report.notes.append(f"volume from the box in {LOG_NAME} (no volume.dat)")
+    bundled = salts.find_salt(report.salt) if report.salt else None
+    molality = report.salt_molality
+    if bundled is not None and molality is not None and temperature is not None:
+        report.warnings += bundled.range_warnings(temperature, molality)
+        _density_check(report, bundled, molality, temperature, style)
+    if temperature is None or volume is None:
+        if report.msd:
+            report.notes.append("no temperature (thermodynamic table or --temperature) or no "
+                                "volume: no finite-size correction or conductivity")
+        return
+    box_length = volume ** (1 / 3)
+    if log.box_edges is not None and log.cubic_edge() is None:
+        report.warnings.append(f"{LOG_NAME} shows a {report.box} box: the finite-size "
+                               "correction takes L = V^(1/3), as for a cube")
+
+    viscosity = options.viscosity
+    viscosity_source: str | None = "--viscosity (the force field's)"
+    if viscosity is None and bundled is not None and molality is not None:
+        (viscosity,) = laliberte_viscosity([temperature], [molality], bundled.molecular_weight,
+                                           *bundled.viscosity)
+        viscosity_source = (f"experimental: Laliberte model of {bundled.symbol} at "
+                            f"{molality:.4g} mol/kg, {temperature:.2f} K")
+    shift = None
+    if viscosity is None:
+        viscosity_source = None
+        if report.msd:
+            report.notes.append("no viscosity (--viscosity, or --salt for the experimental "
+                                "one): no finite-size correction")
+    else:
+        shift = physics.finite_size_shift(temperature, viscosity, box_length)
+        for fit in report.msd:
+            if fit.ok:
+                fit.finite_size = fit.diffusion + shift
+    report.corrections = Corrections(temperature, source, volume, box_length, viscosity,
+                                     viscosity_source, shift)
+    _conductivity(report, bundled, molality, options)
+
+
+def _thermo_temperature(report: RunReport) -> tuple[float | None, str]:
+    for table, stats in report.thermo.items():
+        for name, column in stats.items():
+            bare = re.sub(r"^[cv]_|\[\d+\]$", "", name).lower()
+            if bare in _TEMPERATURE_NAMES and math.isfinite(column.mean):
+                return column.mean, f"mean of {name} in {table}"
+    return None, ""
+
+
+def _density_check(report: RunReport, salt: salts.Salt, molality: float, temperature: float,
+                   style: lammps.UnitStyle | None) -> None:
+    if report.density is None or style is None:
+        return
+    (model,), _ = laliberte_density([temperature], [molality], salt.molecular_weight,
+                                    *salt.density)
+    report.density_check = DensityCheck(salt.symbol, molality, temperature,
+                                        report.density.mean * style.density,
+                                        report.density.error * style.density, model)
+
+
+def _conductivity(report: RunReport, salt: salts.Salt | None, molality: float | None,
+                  options: Options) -> None:
+    corrections = report.corrections
+    assert corrections is not None
+    fits = {f.group: f for f in reversed(report.msd) if f.group and f.ok}
+    carriers = []
+    for group in report.molality:
+        charge = options.charge(group)
+        if charge is None:
+            report.notes.append(f"charge of group {group!r} unknown (--charge {group}=+1): "
+                                "no conductivity")
+            return
+        if group not in fits:
+            if report.msd:
+                report.notes.append(f"no D of ion group {group!r}: no conductivity")
+            return
+        fit = fits[group]
+        carriers.append((physics.Carrier(group, report.groups[group], charge, fit.diffusion,
+                                         fit.error), fit.finite_size))
+    if not carriers:
+        return
+    value, error = physics.nernst_einstein(corrections.volume, corrections.temperature,
+                                           [c for c, _ in carriers])
+    corrected = corrected_error = None
+    if corrections.shift is not None:
+        corrected, corrected_error = physics.nernst_einstein(
+            corrections.volume, corrections.temperature,
+            [physics.Carrier(c.group, c.count, c.charge, d, c.error) for c, d in carriers])
+    experimental, source = options.experimental_conductivity, "--experimental-conductivity"
+    if experimental is None and salt is not None and salt.conductivity == "koh-gilliam" \
+            and molality is not None:
+        (experimental,) = koh_gilliam_eval([corrections.temperature], [molality],
+                                           salt.molecular_weight, *salt.density)
+        source = (f"Gilliam model of {salt.symbol} at {molality:.4g} mol/kg, "
+                  f"{corrections.temperature:.2f} K")
+    report.conductivity = Conductivity(tuple(c for c, _ in carriers), value, error, corrected,
+                                       corrected_error, experimental,
+                                       source if experimental is not None else None)
+    if options.hop_distance is not None:
+        _hopping(report, report.conductivity, options.hop_distance)
+
+
+def _hopping(report: RunReport, conductivity: Conductivity, hop_distance: float) -> None:
+    corrections = report.corrections
+    assert corrections is not None
+    hopping = [c for c in conductivity.carriers if c.group in HOPPING_IONS]
+    if conductivity.experimental is None or not hopping:
+        report.notes.append("proton hopping needs an experimental conductivity (KOH, or "
+                            "--experimental-conductivity) and a group "
+                            f"{' or '.join(HOPPING_IONS)}")
+        return
+    md = conductivity.corrected if conductivity.corrected is not None else conductivity.value
+    carrier = hopping[0]
+    tau = tau_calculator(conductivity.experimental, md, corrections.temperature,
+                         corrections.box_length, carrier.count, hop_distance)
+    report.hopping = Hopping(carrier.group, carrier.count, hop_distance, md, tau,
+                             diffusion_adjustment(tau, hop_distance))
