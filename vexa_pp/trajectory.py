@@ -32,7 +32,7 @@ simulation of Brownian particles with a known D checks it (the tests).
 from __future__ import annotations
 
 import math
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass, field
 from typing import Protocol
 
@@ -44,9 +44,9 @@ from .analysis import FitSettings
 
 DIMENSIONS = 3
 DEFAULT_BLOCKS = 8
-# Atoms whose FFT is in flight at once: bounds the transform's working
-# memory (about 100 bytes per atom and frame) on long runs.
-_ATOMS_PER_CHUNK = 512
+# Atoms whose MSDs are taken at once: bounds the working memory of the
+# transforms (about 100 bytes per atom and frame) on long runs.
+_ATOMS_PER_CHUNK = 128
 # A window needs a line through at least this many lags.
 _MIN_WINDOW_LAGS = 3
 
@@ -301,7 +301,6 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
 
     notes: list[str] = []
     results: list[Diffusion] = []
-    block_slopes: dict[str, np.ndarray] = {}
     members: dict[str, np.ndarray] = {}
     for name, wanted in groups.items():
         rows = np.flatnonzero(np.isin(types, list(wanted)))
@@ -309,7 +308,7 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
             notes.append(f"group {name}: no atom of type {', '.join(map(str, wanted))}")
             continue
         members[name] = rows
-        result, slopes = _diffuse(name, positions[rows], layout, settings, lags)
+        result = _diffuse(name, positions, rows, layout, settings, lags)
         if not result.ok:
             notes.append(f"group {name}: no fit window with a log-log slope within "
                          f"{settings.max_error:g} of 1 over the first "
@@ -318,7 +317,6 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
             notes.append(f"group {name}: the MSD's log-log slope over the window is "
                          f"{result.loglog_slope:.2f}, not diffusive")
         results.append(result)
-        block_slopes[name] = slopes
     charged = [d for d in results if charges.get(d.group, 0) and d.ok]
     conductivity = None
     if charged:
@@ -367,38 +365,48 @@ class _Layout:
         return slice(index * self.block_frames, (index + 1) * self.block_frames)
 
 
-def _diffuse(name: str, positions: np.ndarray, layout: _Layout, settings: FitSettings,
-             lags: tuple[int, int] | None) -> tuple[Diffusion, np.ndarray]:
-    """D of one group and each particle's D in each block (particles, blocks)."""
+def _diffuse(name: str, positions: np.ndarray, rows: np.ndarray, layout: _Layout,
+             settings: FitSettings, lags: tuple[int, int] | None) -> Diffusion:
+    """D of the atoms in `rows`, a chunk of them at a time so that no copy of
+    the whole group's positions or MSDs is made."""
     area = layout.length_scale ** 2
-    msd = _per_atom_msd(positions).mean(axis=0) * area
+    msd = sum(_per_atom_msd(chunk).sum(axis=0) for chunk in _chunks(positions, rows))
+    msd = msd * (area / rows.size)
     time = np.arange(msd.size) * layout.dt
     window_from = "user"
     if lags is None:
         window_from = "rule"
         lags = _rule_window(time, msd, layout.search_lags, settings)
-    failed = Diffusion(name, positions.shape[0], time, msd, math.nan, math.nan, "", 0,
-                       (math.nan, math.nan), window_from, math.nan, math.nan)
     if lags is None:
-        return failed, np.empty((positions.shape[0], 0))
+        return Diffusion(name, rows.size, time, msd, math.nan, math.nan, "", 0,
+                         (math.nan, math.nan), window_from, math.nan, math.nan)
     first, last = lags
-    weights = layout.slope_weights(first, last)
-    per_slope = area / (2 * DIMENSIONS)
-    slopes = np.stack([_per_atom_msd(positions[:, :, layout.block(b)])[:, first:last + 1]
-                       @ weights for b in range(layout.blocks)], axis=1) * per_slope
-    mean, error = _mean_and_error(slopes.ravel())
-    atoms = positions.shape[0]
-    error_from = ("particles x time blocks" if atoms > 1 and layout.blocks > 1
-                  else "particles" if atoms > 1 else "time blocks")
+    slopes = np.concatenate([_block_slopes(chunk, layout, first, last)
+                             for chunk in _chunks(positions, rows)], axis=None)
+    mean, error = _mean_and_error(slopes * (area / (2 * DIMENSIONS)))
+    error_from = ("particles x time blocks" if rows.size > 1 and layout.blocks > 1
+                  else "particles" if rows.size > 1 else "time blocks")
     window_time = time[first:last + 1]
     return Diffusion(
-        group=name, atoms=atoms, time=time, msd=msd, diffusion=mean, error=error,
+        group=name, atoms=rows.size, time=time, msd=msd, diffusion=mean, error=error,
         error_from=error_from, pieces=slopes.size,
         window=(float(window_time[0]), float(window_time[-1])), window_from=window_from,
         loglog_slope=_loglog_slope(window_time, msd[first:last + 1]),
         intercept=float(msd[first:last + 1].mean()
-                        - 2 * DIMENSIONS * mean * window_time.mean()),
-    ), slopes
+                        - 2 * DIMENSIONS * mean * window_time.mean()))
+
+
+def _chunks(positions: np.ndarray, rows: np.ndarray) -> Iterator[np.ndarray]:
+    for begin in range(0, rows.size, _ATOMS_PER_CHUNK):
+        yield positions[rows[begin:begin + _ATOMS_PER_CHUNK]]
+
+
+def _block_slopes(positions: np.ndarray, layout: _Layout, first: int, last: int) -> np.ndarray:
+    """Slope of each atom's multi-origin MSD over lags first..last in each
+    time block, (atoms, blocks), in length unit^2 per s."""
+    weights = layout.slope_weights(first, last)
+    return np.stack([_per_atom_msd(positions[:, :, layout.block(b)])[:, first:last + 1]
+                     @ weights for b in range(layout.blocks)], axis=1)
 
 
 def _rule_window(time: np.ndarray, msd: np.ndarray, search_lags: int,
@@ -449,13 +457,11 @@ def _conduct(positions: np.ndarray, members: Mapping[str, np.ndarray],
         lags = (max(round(d.window[0] / layout.dt) for d in charged),
                 max(round(d.window[1] / layout.dt) for d in charged))
     first, last = lags
-    weights = layout.slope_weights(first, last)
     scale = (physics.ELEMENTARY_CHARGE * layout.length_scale) ** 2
     kt = physics.BOLTZMANN * temperature
     # d/dt <|dM|^2> = 3 d/dt <dM_x^2>, so each component's estimate is
     # 3 slope / (2 d V k_B T) = slope / (2 V k_B T).
-    slopes = np.concatenate([_per_atom_msd(components[:, :, layout.block(b)])[:, first:last + 1]
-                             @ weights for b in range(layout.blocks)])
+    slopes = _block_slopes(components, layout, first, last).ravel()
     eh, eh_error = _mean_and_error(slopes * scale / (2 * volume * kt))
     carriers = [physics.Carrier(d.group, d.atoms, charges[d.group], d.diffusion, d.error)
                 for d in charged]
@@ -509,20 +515,17 @@ def _per_atom_msd(positions: np.ndarray) -> np.ndarray:
     the MSD does not change, but the squares that cancel stay small, so far
     from the origin no precision is lost.
     """
-    atoms, _, count = positions.shape
-    out = np.empty((atoms, count))
+    count = positions.shape[2]
     lags = np.arange(count)
     origins = count - lags
-    for begin in range(0, atoms, _ATOMS_PER_CHUNK):
-        chunk = positions[begin:begin + _ATOMS_PER_CHUNK]
-        chunk = chunk - chunk.mean(axis=2, keepdims=True)
-        spectrum = np.fft.rfft(chunk, n=2 * count, axis=2)
-        power = spectrum.real ** 2 + spectrum.imag ** 2
-        overlap = np.fft.irfft(power, n=2 * count, axis=2)[:, :, :count].sum(axis=1)
-        squares = np.einsum("acf,acf->af", chunk, chunk)
-        running = np.zeros((chunk.shape[0], count + 1))
-        np.cumsum(squares, axis=1, out=running[:, 1:])
-        # sum_{k < F-m} r(k)^2 + sum_{k >= m} r(k)^2
-        ends = running[:, origins] + (running[:, count:] - running[:, lags])
-        out[begin:begin + chunk.shape[0]] = (ends - 2 * overlap) / origins
-    return out
+    centred = positions - positions.mean(axis=2, keepdims=True)
+    spectrum = np.fft.rfft(centred, n=2 * count, axis=2)
+    power = spectrum.real ** 2 + spectrum.imag ** 2
+    overlap = np.fft.irfft(power, n=2 * count, axis=2)[:, :, :count].sum(axis=1)
+    squares = np.einsum("acf,acf->af", centred, centred)
+    running = np.zeros((positions.shape[0], count + 1))
+    np.cumsum(squares, axis=1, out=running[:, 1:])
+    # sum_{k < F-m} r(k)^2 + sum_{k >= m} r(k)^2
+    ends = running[:, origins] + (running[:, count:] - running[:, lags])
+    result: np.ndarray = (ends - 2 * overlap) / origins
+    return result
