@@ -127,8 +127,21 @@ def test_groups_windows_and_notes():
     fast, slow = result.diffusion
     assert fast.window_from == "rule" and 0.9 < fast.loglog_slope < 1.1
     assert fast.diffusion / slow.diffusion == approx(4, rel=0.4)
+    rows = (fast.time >= fast.window[0]) & (fast.time <= fast.window[1])
+    line = fast.intercept + 6 * fast.diffusion * fast.time[rows]
+    assert line == approx(fast.msd[rows], abs=0.05 * fast.msd[rows].max())
     start, end = result.conductivity.window
     assert (start, end) == fast.window and end == 25 * FRAME
+
+
+@pytest.mark.parametrize("atoms, blocks, error_from", [
+    (1, 8, "time blocks"), (4, 1, "particles"), (4, 2, "particles x time blocks")])
+def test_error_pieces(atoms, blocks, error_from):
+    positions = walk(np.random.default_rng(atoms), atoms, 400)
+    found = analyze(positions, [1] * atoms, {"A": [1]}, window=(3e-12, 24e-12),
+                    blocks=blocks).diffusion[0]
+    assert (found.error_from, found.pieces) == (error_from, atoms * blocks)
+    assert math.isfinite(found.error) and found.error > 0
 
 
 @pytest.mark.parametrize("change, message", [

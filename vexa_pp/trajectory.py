@@ -57,6 +57,7 @@ class TrajectoryFrames(Protocol):
     positions: np.ndarray  # (atoms, 3, frames), unwrapped, in the dump's length unit
     types: np.ndarray  # (atoms,) atom types
     timesteps: np.ndarray  # (frames,) MD step of each frame
+    volumes: np.ndarray | float  # (frames,) or one value, in the length unit cubed
 
 
 @dataclass(frozen=True, eq=False)
@@ -271,8 +272,7 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
     positions = np.asarray(frames.positions, dtype=float)
     types = np.asarray(frames.types)
     steps = np.asarray(frames.timesteps)
-    volumes = np.asarray(getattr(frames, "volumes", None) if hasattr(frames, "volumes")
-                         else getattr(frames, "volume"), dtype=float)
+    volumes = np.asarray(frames.volumes, dtype=float)
     if positions.ndim != 3 or positions.shape[1] != DIMENSIONS:
         raise ValueError(f"positions must be shaped (atoms, 3, frames), not {positions.shape}")
     atoms, _, count = positions.shape
