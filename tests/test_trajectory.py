@@ -6,7 +6,7 @@ import math
 import numpy as np
 import pytest
 
-from helpers import approx
+from helpers import approx, nan
 from vexa_pp import physics, trajectory
 from vexa_pp.analysis import FitSettings
 
@@ -65,15 +65,20 @@ def assert_honest(shares):
 SETTINGS = FitSettings(min_window=5, max_window=15)
 
 
-# With 100 particles or more the rule's window is the user's one here.
-@pytest.mark.parametrize("particles, trials, window", [
-    (10, 400, None), (10, 400, (3e-12, 24e-12)), (100, 150, None), (1000, 50, None)])
-def test_d_error_bar_covers_the_true_d(particles, trials, window):
-    rng = np.random.default_rng(particles)
-    found = [analyze(walk(rng, particles, 400), [1] * particles, {"A": [1]},
-                     window=window, settings=SETTINGS).diffusion[0] for _ in range(trials)]
-    assert {d.error_from for d in found} == {"particles x time blocks"}
-    assert {d.pieces for d in found} == {8 * particles}
+# Frames, trials and window for each case; with 100 particles and more the
+# rule's window is the user's one here. Walkers moving in pairs are seen by
+# the blocks alone.
+@pytest.mark.parametrize("particles, together, frames, trials, window", [
+    (10, 1, 400, 400, None), (10, 1, 400, 400, (3e-12, 24e-12)), (100, 1, 400, 150, None),
+    (1000, 1, 200, 100, (1e-12, 12e-12)), (100, 2, 400, 150, None)])
+def test_d_error_bar_covers_the_true_d(particles, together, frames, trials, window):
+    rng = np.random.default_rng(particles + together)
+    found = [analyze(np.repeat(walk(rng, particles // together, frames), together, axis=0),
+                     [1] * particles, {"A": [1]}, window=window, settings=SETTINGS).diffusion[0]
+             for _ in range(trials)]
+    kinds = {d.error_from: d.pieces for d in found}
+    assert kinds.keys() <= {"particles x time blocks", "time blocks"}
+    assert kinds.get("particles x time blocks", 8 * particles) == 8 * particles
     assert_honest(covered([d.diffusion for d in found], [d.error for d in found], D_TRUE))
 
 
@@ -134,14 +139,20 @@ def test_groups_windows_and_notes():
     assert (start, end) == fast.window and end == 25 * FRAME
 
 
-@pytest.mark.parametrize("atoms, blocks, error_from", [
-    (1, 8, "time blocks"), (4, 1, "particles"), (4, 2, "particles x time blocks")])
-def test_error_pieces(atoms, blocks, error_from):
-    positions = walk(np.random.default_rng(atoms), atoms, 400)
-    found = analyze(positions, [1] * atoms, {"A": [1]}, window=(3e-12, 24e-12),
-                    blocks=blocks).diffusion[0]
-    assert (found.error_from, found.pieces) == (error_from, atoms * blocks)
-    assert math.isfinite(found.error) and found.error > 0
+# (particles, blocks) estimates: the larger error wins; the group's block
+# means spread when particles move together.
+@pytest.mark.parametrize("values, error_from, pieces, spread", [
+    ([[1, 2, 3], [3, 2, 1]], "particles x time blocks", 6, math.sqrt(0.8)),
+    ([[1, 2, 3], [1, 2, 3]], "time blocks", 3, 1.0),
+    ([[1], [3]], "particles", 2, math.sqrt(2)),
+    ([[1, 2, 3]], "time blocks", 3, 1.0),
+    ([[1]], "", 1, nan),
+])
+def test_error_pieces(values, error_from, pieces, spread):
+    mean, error, kind, count = trajectory._diffusion_error(np.asarray(values, dtype=float))
+    expected = spread / math.sqrt(pieces) * trajectory.one_sigma_t(max(pieces - 1, 1))
+    assert (kind, count) == (error_from, pieces)
+    assert mean == approx(np.mean(values)) and error == approx(expected, nan_ok=True)
 
 
 @pytest.mark.parametrize("change, message", [
