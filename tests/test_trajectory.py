@@ -125,10 +125,15 @@ def test_einstein_helfand_on_ions_with_known_correlations(name):
 def test_groups_windows_and_notes():
     rng = np.random.default_rng(7)
     positions = np.concatenate([walk(rng, 5, 400), walk(rng, 5, 400, diffusion=D_TRUE / 4)])
-    result = analyze(positions, [1] * 5 + [2] * 5, {"fast": [1], "slow": [2], "none": [3]},
+    types = [1] * 5 + [2] * 5
+    result = analyze(positions, types, {"fast": [1], "slow": [2], "none": [3]},
                      {"fast": 1}, settings=SETTINGS)
     assert [d.group for d in result.diffusion] == ["fast", "slow"]
     assert result.notes == ("group none: no atom of type 3",)
+    shared = analyze(positions, types, {"fast": [1], "all": [1, 2]}, {"fast": 1, "all": -1},
+                     settings=SETTINGS)
+    assert shared.conductivity is None
+    assert shared.notes == ("no conductivity: the charged groups share atoms",)
     fast, slow = result.diffusion
     assert fast.window_from == "rule" and 0.9 < fast.loglog_slope < 1.1
     assert fast.diffusion / slow.diffusion == approx(4, rel=0.4)

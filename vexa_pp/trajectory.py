@@ -202,7 +202,8 @@ class TrajectoryResult:
     diffusion : tuple of Diffusion
         One per group that holds atoms, in the order given.
     conductivity : Conductivity or None
-        None without a charged group with a fitted D.
+        None without charged groups, or when one of them has no fitted D or
+        two of them share atoms (see `notes`).
     frames : int
     frame_interval : float
         Time between frames in s.
@@ -307,8 +308,9 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
     notes: list[str] = []
     results: list[Diffusion] = []
     members: dict[str, np.ndarray] = {}
-    for name, wanted in groups.items():
-        rows = np.flatnonzero(np.isin(types, list(wanted)))
+    for name, kinds in groups.items():
+        wanted = list(kinds)
+        rows = np.flatnonzero(np.isin(types, wanted))
         if not rows.size:
             notes.append(f"group {name}: no atom of type {', '.join(map(str, wanted))}")
             continue
@@ -322,13 +324,17 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
             notes.append(f"group {name}: the MSD's log-log slope over the window is "
                          f"{result.loglog_slope:.2f}, not diffusive")
         results.append(result)
-    charged = [d for d in results if charges.get(d.group, 0) and d.ok]
+    charged = [d for d in results if charges.get(d.group, 0)]
+    unfitted = [d.group for d in charged if not d.ok]
+    rows = [members[d.group] for d in charged]
     conductivity = None
-    if charged:
+    if unfitted:
+        notes.append(f"no conductivity: no fitted D for {', '.join(unfitted)}")
+    elif charged and np.unique(np.concatenate(rows)).size < sum(r.size for r in rows):
+        notes.append("no conductivity: the charged groups share atoms")
+    elif charged:
         conductivity = _conduct(positions, members, charged, charges, layout, lags,
                                 volume, temperature)
-    elif any(charges.get(d.group, 0) for d in results):
-        notes.append("no conductivity: no charged group has a fitted D")
     return TrajectoryResult(tuple(results), conductivity, count, dt, blocks, block_frames,
                             tuple(notes))
 
@@ -478,7 +484,8 @@ def _conduct(positions: np.ndarray, members: Mapping[str, np.ndarray],
     # one-dimensional "atoms" so the per-atom MSD gives each component's.
     dipole = np.zeros(positions.shape[1:])
     for result in charged:
-        dipole += charges[result.group] * positions[members[result.group]].sum(axis=0)
+        rows = members[result.group]
+        dipole += charges[result.group] * sum(c.sum(axis=0) for c in _chunks(positions, rows))
     components = dipole[:, None, :]
     if lags is None:
         # Every charged group must be diffusive inside the window.
