@@ -66,8 +66,8 @@ SETTINGS = FitSettings(min_window=5, max_window=15)
 
 
 # Frames, trials and window for each case; with 100 particles and more the
-# rule's window is the user's one here. Walkers moving in pairs are seen by
-# the blocks alone.
+# rule's window is the user's one here. Walkers moving in pairs are not
+# independent particles.
 @pytest.mark.parametrize("particles, together, frames, trials, window", [
     (10, 1, 400, 400, None), (10, 1, 400, 400, (3e-12, 24e-12)), (100, 1, 400, 150, None),
     (1000, 1, 200, 100, (1e-12, 12e-12)), (100, 2, 400, 150, None)])
@@ -76,9 +76,7 @@ def test_d_error_bar_covers_the_true_d(particles, together, frames, trials, wind
     found = [analyze(np.repeat(walk(rng, particles // together, frames), together, axis=0),
                      [1] * particles, {"A": [1]}, window=window, settings=SETTINGS).diffusion[0]
              for _ in range(trials)]
-    kinds = {d.error_from: d.pieces for d in found}
-    assert kinds.keys() <= {"particles x time blocks", "time blocks"}
-    assert kinds.get("particles x time blocks", 8 * particles) == 8 * particles
+    assert {(d.error_from, d.pieces) for d in found} == {("time blocks", 8)}
     assert_honest(covered([d.diffusion for d in found], [d.error for d in found], D_TRUE))
 
 
@@ -144,20 +142,21 @@ def test_groups_windows_and_notes():
     assert (start, end) == fast.window and end == 25 * FRAME
 
 
-# (particles, blocks) estimates: the larger error wins; the group's block
-# means spread when particles move together.
-@pytest.mark.parametrize("values, error_from, pieces, spread", [
-    ([[1, 2, 3], [3, 2, 1]], "particles x time blocks", 6, math.sqrt(0.8)),
-    ([[1, 2, 3], [1, 2, 3]], "time blocks", 3, 1.0),
-    ([[1], [3]], "particles", 2, math.sqrt(2)),
-    ([[1, 2, 3]], "time blocks", 3, 1.0),
-    ([[1]], "", 1, nan),
+# (particles, blocks) estimates of D: the error is over the blocks' means,
+# the particles' one over every estimate.
+@pytest.mark.parametrize("values, error_from, pieces, spread, apart", [
+    ([[1, 2, 3], [3, 2, 1]], "time blocks", 3, 0.0, math.sqrt(0.8 / 6) * 1.1),
+    ([[1, 2, 3], [1, 2, 3]], "time blocks", 3, math.sqrt(1 / 3) * 1.3, math.sqrt(0.8 / 6) * 1.1),
+    ([[1], [3]], "particles", 2, 1.0 * 1.8, 1.0 * 1.8),
+    ([[1, 2, 3]], "time blocks", 3, math.sqrt(1 / 3) * 1.3, nan),
+    ([[1]], "", 1, nan, nan),
 ])
-def test_error_pieces(values, error_from, pieces, spread):
-    mean, error, kind, count = trajectory._diffusion_error(np.asarray(values, dtype=float))
-    expected = spread / math.sqrt(pieces) * trajectory.one_sigma_t(max(pieces - 1, 1))
-    assert (kind, count) == (error_from, pieces)
-    assert mean == approx(np.mean(values)) and error == approx(expected, nan_ok=True)
+def test_error_pieces(values, error_from, pieces, spread, apart):
+    mean, error, kind, count, particles = trajectory._diffusion_error(
+        np.asarray(values, dtype=float))
+    assert (kind, count) == (error_from, pieces) and mean == approx(np.mean(values))
+    # Student-t factors to two digits (1, 2 and 5 degrees of freedom).
+    assert [error, particles] == approx([spread, apart], rel=0.03, nan_ok=True)
 
 
 @pytest.mark.parametrize("change, message", [
