@@ -47,7 +47,8 @@ def test_mypy_strict():
         pytest.skip("the type check does not depend on the build; the plain lane runs it")
     api = pytest.importorskip("mypy.api")
     modules = ["__init__.py", "_vexa_pp.pyi", "__main__.py", "analysis.py", "cli.py",
-               "lammps.py", "physics.py", "plots.py", "report.py", "salts.py", "uncertainty.py"]
+               "lammps.py", "physics.py", "plots.py", "report.py", "salts.py", "trajectory.py",
+               "uncertainty.py"]
     stdout, stderr, status = api.run(
         ["--strict", "--cache-dir", str(Path(sys.prefix) / "mypy-cache"),
          "--python-executable", sys.executable,

@@ -54,12 +54,24 @@ _MIN_WINDOW_LAGS = 3
 
 
 class TrajectoryFrames(Protocol):
-    """What a trajectory reader hands over (a dump reader's result fits)."""
+    """What a trajectory reader hands over (a dump reader's result fits);
+    read-only, so frozen dataclasses qualify."""
 
-    positions: np.ndarray  # (atoms, 3, frames), unwrapped, in the dump's length unit
-    types: np.ndarray  # (atoms,) atom types
-    timesteps: np.ndarray  # (frames,) MD step of each frame
-    volumes: np.ndarray | float  # (frames,) or one value, in the length unit cubed
+    @property
+    def positions(self) -> np.ndarray:
+        """(atoms, 3, frames), unwrapped, in the trajectory's length unit."""
+
+    @property
+    def types(self) -> np.ndarray:
+        """(atoms,) atom types."""
+
+    @property
+    def timesteps(self) -> np.ndarray:
+        """(frames,) MD step of each frame."""
+
+    @property
+    def volumes(self) -> np.ndarray | float:
+        """(frames,) or one value, in the length unit cubed."""
 
 
 @dataclass(frozen=True, eq=False)
@@ -328,11 +340,11 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
         results.append(result)
     charged = [d for d in results if charges.get(d.group, 0)]
     unfitted = [d.group for d in charged if not d.ok]
-    rows = [members[d.group] for d in charged]
+    carriers = [members[d.group] for d in charged]
     conductivity = None
     if unfitted:
         notes.append(f"no conductivity: no fitted D for {', '.join(unfitted)}")
-    elif charged and np.unique(np.concatenate(rows)).size < sum(r.size for r in rows):
+    elif charged and np.unique(np.concatenate(carriers)).size < sum(r.size for r in carriers):
         notes.append("no conductivity: the charged groups share atoms")
     elif charged:
         conductivity = _conduct(positions, members, charged, charges, layout, lags,
@@ -372,7 +384,8 @@ class _Layout:
         slope of their mean."""
         time = np.arange(first, last + 1) * self.dt
         centred = time - time.mean()
-        return centred / np.dot(centred, centred)
+        weights: np.ndarray = centred / np.dot(centred, centred)
+        return weights
 
     def block(self, index: int) -> slice:
         return slice(index * self.block_frames, (index + 1) * self.block_frames)
