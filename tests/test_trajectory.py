@@ -65,9 +65,8 @@ def assert_honest(shares):
 SETTINGS = FitSettings(min_window=5, max_window=15)
 
 
-# Frames, trials and window for each case; with 100 particles and more the
-# rule's window is the user's one here. Walkers moving in pairs are not
-# independent particles.
+# Frames, trials and window for each case (1000 particles on a shorter run,
+# to stay fast). Walkers moving in pairs are not independent particles.
 @pytest.mark.parametrize("particles, together, frames, trials, window", [
     (10, 1, 400, 400, None), (10, 1, 400, 400, (3e-12, 24e-12)), (100, 1, 400, 150, None),
     (1000, 1, 200, 100, (1e-12, 12e-12)), (100, 2, 400, 150, None)])
