@@ -291,7 +291,7 @@ def test_viscosity_of_the_simulated_liquid(tmp_path, args, kind, source):
     assert corrections["viscosity"] == approx(expected) and corrections["viscosity_kind"] == kind
     assert corrections["viscosity_source"].startswith(source)
     # Without a viscosity of the model, the gap to the common ones is told.
-    assert any("SPC/E 0.729 (18 % below)" in w for w in report["warnings"]) == (kind ==
+    assert any("SPC/E 0.729 mPa s, 18 % below" in w for w in report["warnings"]) == (kind ==
                                                                                 "experimental")
 
 

@@ -165,9 +165,9 @@ def _viscosity(report: RunReport, salt: salts.Salt | None, molality: float | Non
     if options.viscosity is not None:
         if options.viscosity > THICK:
             report.warnings.append(
-                f"--viscosity {options.viscosity:g} Pa s is {options.viscosity * 1e3:g} mPa s, "
-                "far thicker than any aqueous solution: if mPa s was meant, write "
-                f"{options.viscosity:g}mPa.s")
+                f"--viscosity {options.viscosity:g} Pa s is "
+                f"{options.viscosity / water_models.experiment().viscosity:.0f} times real "
+                f"water's: if mPa s was meant, write {options.viscosity:g}mPa.s")
         return options.viscosity, "--viscosity (the force field's)", "given"
     solution = None  # the salt's experimental viscosity, and its ratio to water's
     if salt is not None and molality is not None:
@@ -193,7 +193,7 @@ def _viscosity(report: RunReport, salt: salts.Salt | None, molality: float | Non
         return None, None, None
     report.warnings.append("the finite-size correction takes the real solution's viscosity; "
                            "the simulated liquid's differs as its water model does ("
-                           f"{water_models.how_models_differ()}): give --water-model or "
+                           f"{water_models.how_models_differ()}); give --water-model or "
                            "--viscosity")
     return (solution[0], f"experimental, the real solution's: Laliberte model of "
             f"{salt.symbol} at {molality:.4g} mol/kg, {temperature:.2f} K", "experimental")

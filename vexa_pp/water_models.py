@@ -72,8 +72,7 @@ def find_water_model(name: str) -> WaterModel:
 def how_models_differ() -> str:
     """How far the bundled models lie from real water, for a warning."""
     real = experiment()
-    gaps = ", ".join(f"{m.name} {m.viscosity / MPA_S:.3g}"
-                     f" ({100 * (1 - m.viscosity / real.viscosity):.0f} % below)"
+    gaps = "; ".join(f"{m.name} {m.viscosity / MPA_S:.3g} mPa s, "
+                     f"{100 * (1 - m.viscosity / real.viscosity):.0f} % below"
                      for m in water_models().values() if not m.approximate)
-    return (f"{gaps} mPa s against {real.viscosity / MPA_S:.4g} mPa s for real water at "
-            f"{real.temperature:g} K")
+    return f"{gaps} real water's {real.viscosity / MPA_S:.4g} mPa s at {real.temperature:g} K"
