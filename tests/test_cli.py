@@ -263,7 +263,7 @@ HEADER = "# Time-averaged data for fix msd\n# TimeStep c_msdK[4] c_msdOH[4]\n"
      "log.lammps ends without LAMMPS's closing 'Total wall time' line"),
     ("msd.lammps", lambda msd: HEADER, "problems", "msd.lammps: no data rows after the header"),
     ("msd.lammps", lambda msd: HEADER + "".join(f"{10 * k} {k + 1} 1\n" for k in range(10)),
-     "failure", "too short: the window search needs at least 14 rows, has 10"),
+     "failure", "too short for the window search: needs at least 14 rows, has 10"),
 ])
 def test_what_a_run_lacks_is_said(tmp_path, name, change, kind, text):
     file = write_run(tmp_path / "run") / name
@@ -298,9 +298,10 @@ def test_viscosity_of_the_simulated_liquid(tmp_path, args, kind, source):
 def test_a_run_named_twice_is_analysed_once(tmp_path):
     run = write_run(tmp_path / "run")
     (tmp_path / "link").symlink_to(run)
-    code, out, err = cli("analyze", run, tmp_path / "link", f"{tmp_path}/./run/", "--json")
+    code, out, err = cli("analyze", run, tmp_path / "link", f"{tmp_path}/../{tmp_path.name}/run",
+                         run, "--json")
     assert code == 0 and len(json.loads(out)["runs"]) == 1
-    assert err.count(f"is {run} again: analysed once") == 2
+    assert err.count(f"is {run} again: analysed once") == 2 and "is named twice" in err
 
 
 @pytest.mark.parametrize("jobs, per_run, trajectories, workers", [

@@ -51,8 +51,9 @@ BYTES_PER_WORKER = 8 << 20
 
 _FIX_TABLE = b"# Time-averaged data"  # how every fix ave/time file starts
 
-__all__ = ["analyze_run", "analyze_runs", "distinct_runs", "workers", "summarize", "fit_msd", "CoefficientSummary",
-           "FitSettings", "MsdFit", "Options", "RunReport", "WATER_MOLAR_MASS", "shown"]
+__all__ = ["analyze_run", "analyze_runs", "distinct_runs", "workers", "summarize", "fit_msd",
+           "CoefficientSummary", "FitSettings", "MsdFit", "Options", "RunReport",
+           "WATER_MOLAR_MASS", "shown"]
 
 
 def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
@@ -118,7 +119,8 @@ def distinct_runs(paths: Sequence[Path]) -> tuple[list[Path], list[str]]:
         except (OSError, ValueError):  # reported when it is analysed
             key = os.path.abspath(path)
         if key in kept:
-            notes.append(f"{shown(path)} is {shown(kept[key])} again: analysed once")
+            again = "named twice" if path == kept[key] else f"{shown(kept[key])} again"
+            notes.append(f"{shown(path)} is {again}: analysed once")
         else:
             kept[key] = path
     return list(kept.values()), notes

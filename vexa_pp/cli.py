@@ -175,7 +175,7 @@ def build_parser() -> argparse.ArgumentParser:
                      default=defaults.min_displacement,
                      metavar="METRES",
                      help="leave out rows whose MSD is below this displacement squared "
-                          "(the ballistic start) [%(default)s m]")
+                          "(the ballistic start), m or with its unit (1A) [%(default)s m]")
     fit.add_argument("--dimensions", type=int, choices=(1, 2, 3), default=defaults.dimensions,
                      help="dimensions of the MSD: D = slope / (2 x DIMENSIONS) [%(default)s]")
     groups = analyze.add_argument_group("groups and molality")
@@ -210,10 +210,11 @@ def build_parser() -> argparse.ArgumentParser:
                                "thermodynamic table's temperature column)")
     physical.add_argument("--experimental-conductivity", type=_positive_conductivity,
                           metavar="S_PER_M",
-                          help="measured conductivity to compare with (default: the salt's "
-                               "model, where there is one)")
+                          help="measured conductivity to compare with, S/m or with its unit "
+                               "(600mS/cm) (default: the salt's model, where there is one)")
     physical.add_argument("--hop-distance", type=_hop_distance, metavar="ANGSTROM",
-                          help="proton hop distance: the gap between experimental and "
+                          help="proton hop distance, Å or with its unit (0.25nm): the gap "
+                               "between experimental and "
                                "Nernst-Einstein conductivity gives the mean time between hops "
                                "of the OH or H3O group")
     analyze.add_argument("--peak-neighbors", type=_positive_int, default=2, metavar="N",

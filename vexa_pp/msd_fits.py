@@ -155,7 +155,7 @@ def _why_no_window(msd: list[float], settings: FitSettings) -> str:
     if needed is None or kept >= needed:
         return "no window with a log-log slope near 1"
     dropped = f" ({len(msd) - kept} below --min-displacement)" if kept < len(msd) else ""
-    return f"too short: the window search needs at least {needed} rows, has {kept}{dropped}"
+    return f"too short for the window search: needs at least {needed} rows, has {kept}{dropped}"
 
 
 def rows_needed(settings: FitSettings) -> int | None:
