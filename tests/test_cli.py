@@ -62,7 +62,8 @@ def write_run(directory, d=(2e-9, 5e-9), ions=("K", "OH"), counts=(7, 8), waters
         log += [f"group {ion} type {number}", f"{count} atoms in group {ion}",
                 f"compute msd{ion} {ion} msd"]
     names = " ".join(f"c_msd{ion}[4]" for ion in ions)
-    log += [f"fix msd all ave/time 10 1 10 {names} file msd.lammps", "run 2000"]
+    log += [f"fix msd all ave/time 10 1 10 {names} file msd.lammps", "run 2000",
+            "Total wall time: 0:00:01"]
     (directory / "log.lammps").write_text("\n".join(log) + "\n")
     rows = ["# Time-averaged data for fix msd", f"# TimeStep {names}"]
     rows += [f"{10 * k} " + " ".join(f"{6 * dk * 10 * k * 2e-15 * 1e20:.10e}" for dk in d)
@@ -85,11 +86,16 @@ def write_run(directory, d=(2e-9, 5e-9), ions=("K", "OH"), counts=(7, 8), waters
 
 @pytest.mark.parametrize("command", [[str(Path(sys.executable).parent / "vexa-pp")],
                                      [sys.executable, "-m", "vexa_pp"]], ids=["script", "-m"])
-def test_entry_points(command):
+def test_entry_points(command, tmp_path):
     done = subprocess.run(command + ["--version"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and done.stdout.strip() == f"vexa-pp {vexa_pp.__version__}"
-    # Worker processes start from either entry point.
-    done = subprocess.run(command + ["analyze", SAMPLE, SAMPLE, "--jobs", "2", "--json"],
+    # Worker processes start from either entry point, here run as Python
+    # runs it with small runs let into workers.
+    start = (f"runpy.run_path({command[0]!r}, run_name='__main__')" if len(command) == 1 else
+             "runpy.run_module('vexa_pp', run_name='__main__', alter_sys=True)")
+    code = f"import runpy; from vexa_pp import analysis; analysis.BYTES_PER_WORKER = 1; {start}"
+    done = subprocess.run([sys.executable, "-c", code, "analyze", SAMPLE,
+                           write_run(tmp_path / "run"), "--jobs", "2", "--json"],
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 0 and len(json.loads(done.stdout)["runs"]) == 2
 
@@ -187,7 +193,7 @@ def test_run_as_lammps_writes_it(tmp_path):
     """D from a metal-units msd file, its finite-size and Nernst-Einstein
     results, the KOH model's conductivity and the hopping time, by hand."""
     run = write_run(tmp_path / "run")
-    document = cli_json("analyze", run, "--viscosity", "1e-3", "--hop-distance", "2.5")
+    document = cli_json("analyze", run, "--viscosity", "1 mPa.s", "--hop-distance", "0.25nm")
     (report,) = document["runs"]
     assert report["problems"] == report["missing"] == []
     fits = {f["column"]: f for f in report["msd_fits"]}
@@ -229,12 +235,89 @@ def test_run_as_lammps_writes_it(tmp_path):
     ("", "", ["--ion-group", "Xx"], "charge of group 'Xx' unknown (--charge Xx=+1)"),
     ("", "", ["--min-window", "2", "--max-window", "3"],
      "window holds under 1 % of the rows for K (2 of 201 rows), Xx (2 of 201 rows)"),
+    ("", "", ["--viscosity", "0.73"], "if mPa s was meant, write 0.73mPa.s"),
+    ("", "", ["--salt", "KOH", "--temperature", "350", "--water-model", "OPC"],
+     "the OPC viscosity holds at 298 K, the run is at 350.00 K"),
 ])
 def test_warnings_and_notes(tmp_path, old, new, args, expect):
     run = write_run(tmp_path / "run", ions=("K", "Xx"))
     (run / "log.lammps").write_text((run / "log.lammps").read_text().replace(old, new))
     report = cli_json("analyze", run, *args)["runs"][0]
     assert any(expect in text for text in report["warnings"] + report["notes"])
+
+
+def test_group_commands_aligned_with_spaces(tmp_path):
+    run = write_run(tmp_path / "run")
+    log = run / "log.lammps"
+    log.write_text(log.read_text().replace("group OW type 1", "group           OW    type 1"))
+    report = cli_json("analyze", run)["runs"][0]
+    assert report["groups"]["OW"] == 500 and report["conductivity"] and report["density_check"]
+
+
+HEADER = "# Time-averaged data for fix msd\n# TimeStep c_msdK[4] c_msdOH[4]\n"
+
+
+@pytest.mark.parametrize("name, change, kind, text", [
+    ("log.lammps", lambda log: None, "problems", "msd.lammps: no log.lammps beside it"),
+    ("log.lammps", lambda log: log.replace("Total wall", "Loop"), "warnings",
+     "log.lammps ends without LAMMPS's closing 'Total wall time' line"),
+    ("msd.lammps", lambda msd: HEADER, "problems", "msd.lammps: no data rows after the header"),
+    ("msd.lammps", lambda msd: HEADER + "".join(f"{10 * k} {k + 1} 1\n" for k in range(10)),
+     "failure", "too short for the window search: needs at least 14 rows, has 10"),
+])
+def test_what_a_run_lacks_is_said(tmp_path, name, change, kind, text):
+    file = write_run(tmp_path / "run") / name
+    content = change(file.read_text())
+    file.unlink() if content is None else file.write_text(content)
+    document = cli_json("analyze", file.parent, expect=int(kind == "problems"))
+    report = document["runs"][0]
+    found = [f["failure"] for f in report["msd_fits"]] if kind == "failure" else report[kind]
+    assert any(text in t for t in found if t), found
+
+
+@pytest.mark.parametrize("args, kind, source", [
+    ([], "experimental", "experimental, the real solution's: Laliberte model of KOH"),
+    (["--water-model", "tip4p2005"], "water model", "TIP4P/2005 water, 0.855 mPa s at 298 K"),
+    (["--viscosity", "0.855cP"], "given", "--viscosity"),
+])
+def test_viscosity_of_the_simulated_liquid(tmp_path, args, kind, source):
+    report = cli_json("analyze", write_run(tmp_path / "run"), *args)["runs"][0]
+    corrections, molality = report["corrections"], report["molality"]["salt_molality"]
+    koh = salts.find_salt("KOH")
+    solution, water = vexa_pp.laliberte_viscosity([300.0] * 2, [molality, 0], koh.molecular_weight,
+                                                  *koh.viscosity)
+    expected = {"experimental": solution, "water model": 0.855e-3 * solution / water,
+                "given": 0.855e-3}[kind]
+    assert corrections["viscosity"] == approx(expected) and corrections["viscosity_kind"] == kind
+    assert corrections["viscosity_source"].startswith(source)
+    # Without a viscosity of the model, the gap to the common ones is told.
+    assert any("SPC/E 0.729 mPa s, 18 % below" in w for w in report["warnings"]) == (kind ==
+                                                                                "experimental")
+
+
+def test_a_run_named_twice_is_analysed_once(tmp_path):
+    run = write_run(tmp_path / "run")
+    (tmp_path / "link").symlink_to(run)
+    code, out, err = cli("analyze", run, tmp_path / "link", f"{tmp_path}/../{tmp_path.name}/run",
+                         run, "--json")
+    assert code == 0 and len(json.loads(out)["runs"]) == 1
+    assert err.count(f"is {run} again: analysed once") == 2 and "is named twice" in err
+
+
+@pytest.mark.parametrize("jobs, per_run, trajectories, workers", [
+    (8, 0.5, False, 3),  # never more workers than runs
+    (2, 0.5, False, 2),
+    (8, 2, False, 1),  # too little to analyse for a second worker's start
+    (8, 2, True, 1),  # trajectories beside the tables are not analysed
+])
+def test_workers_for_the_runs(tmp_path, monkeypatch, jobs, per_run, trajectories, workers):
+    runs = [write_run(tmp_path / name) for name in "abc"]
+    size = sum(f.stat().st_size for f in runs[0].iterdir())
+    monkeypatch.setattr(analysis, "BYTES_PER_WORKER", int(per_run * size))
+    for run in runs if trajectories else []:
+        with open(run / "dump.lammpstrj", "wb") as dump:
+            dump.truncate(1 << 30)  # sparse: no disk used
+    assert analysis.workers(runs, jobs) == workers
 
 
 def test_charges_from_the_command_line(tmp_path):
@@ -416,7 +499,15 @@ def test_missing_or_empty_run_directory(tmp_path, make):
     (["analyze", ".", "--min-window", "-1"], "must not be negative"),
     (["analyze", ".", "--peak-neighbors", "0"], "must be at least 1"),
     (["analyze", ".", "--charge", "Na"], "give NAME=CHARGE"),
-    (["analyze", ".", "--viscosity", "0"], "must be positive"),
+    (["analyze", ".", "--viscosity", "730"], "--viscosity: must lie within 1e-5 .. 1 Pa s, "
+     "where liquids are, not 730; a bare number is Pa s: write the unit, as 0.73mPa.s"),
+    (["analyze", ".", "--viscosity", "0.73 mPa/s"], "unknown unit 'mPa/s' (known: Pas, mPas, cP)"),
+    (["analyze", ".", "--viscosity", "1cP", "--water-model", "SPC/E"], "not allowed with"),
+    (["analyze", ".", "--water-model", "TIP3P"], "no viscosity bundled for water model 'TIP3P' "
+     "(known: SPC/E, TIP4P/2005, TIP4P, OPC, OPC3); give --viscosity instead"),
+    (["analyze", ".", "--experimental-conductivity", "600"], "write the unit, as 600mS/cm"),
+    (["analyze", ".", "--min-displacement", "1"], "a bare number is metres: write the unit, as 1A"),
+    (["analyze", ".", "--hop-distance", "2.5e-10"], "must lie within 1 .. 10 Å, not 2.5e-10"),
     (["analyze", ".", "--salt", "LiBr"], "unknown salt 'LiBr'"),
     (["props", "--salt", "NaCl", "--molality", "1"], "--temperature"),
     (["props", "--salt", "NaCl", "--molality", "1", "--molarity", "1", "--temperature", "300"],
@@ -432,13 +523,18 @@ def test_missing_or_empty_run_directory(tmp_path, make):
     (["analyze", ".", "--temperature", "25"], "--temperature: temperature 25 K is below 250 K"),
     (["props", "--salt", "NaCl", "--molality", "1", "--temperature", "nan"],
      "--temperature: must be a finite number, not nan"),
-    (["analyze", ".", "--solvent-molar-mass", "0"], "--solvent-molar-mass: must be positive"),
+    (["analyze", ".", "--solvent-molar-mass", "0.018"],
+     "--solvent-molar-mass: must lie within 1 .. 1000 g/mol, not 0.018 (g/mol, not kg/mol)"),
     (["analyze", ".", "--margin", "nan"], "--margin: must be a finite number"),
     (["analyze", ".", "--margin", "0.5"], "--margin: must be at least 0 and below 0.5"),
     (["analyze", ".", "--tolerance", "0"], "--tolerance: must be positive"),
     (["hop", "--experimental-conductivity", "20", "--md-conductivity", "12", "--temperature",
-      "300", "--box-length", "21.7", "--particles", "-8", "--hop-distance", "2.5"],
-     "--particles: must be positive"),
+      "300", "--box-length", "21.7", "--particles", "0.5", "--hop-distance", "2.5"],
+     "--particles: must be at least 1: it counts the carriers in the box"),
+    (["hop", "--experimental-conductivity", "20", "--md-conductivity", "12", "--temperature",
+      "300", "--box-length", "2.17e-9", "--particles", "8", "--hop-distance", "2.5"],
+     "--box-length: must be at least 10 Å for a box that holds a liquid, not 2.17e-9; a bare "
+     "number is Å: write the unit, as 2.17nm"),
 ])
 def test_usage_errors(args, message):
     code, out, err = cli(*args)
@@ -489,8 +585,8 @@ def test_props_molarity_out_of_reach(molarity, code, message):
 @pytest.mark.parametrize("sigma_exp, sigma_md", [(20.0, 12.0), (12.0, 20.0), (5.0, 5.0)])
 def test_hop_agrees_with_the_functions(sigma_exp, sigma_md):
     args = ["hop", "--experimental-conductivity", sigma_exp, "--md-conductivity", sigma_md,
-            "--temperature", 298.15, "--box-length", 21.7, "--particles", 8,
-            "--hop-distance", 2.5]
+            "--temperature", 298.15, "--box-length", "2.17nm", "--particles", 8,
+            "--hop-distance", "2.5A"]
     document = cli_json(*args)
     tau = vexa_pp.tau_calculator(sigma_exp, sigma_md, 298.15, 21.7e-10, 8, 2.5e-10)
     d_hop = vexa_pp.diffusion_adjustment(tau, 2.5e-10)

@@ -262,22 +262,44 @@ def test_first_use_reentered_from_an_import_does_not_deadlock():
     assert out == f"inner {message}\nTypeError {message}\n"
 
 
-@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"),
-                    reason="needs root to mount")
-def test_dev_works_from_a_checkout_under_tmp(tmp_path):
-    # ./dev mounts a fresh /tmp in the root it enters; a checkout under the
-    # host's /tmp must still be visible there. This environment, seen through
-    # bind mounts, stands in for both the host (whose / must be a mount point
-    # for ./dev's own unshare) and the root (VEXA_DEV_ROOT).
+def dev_in_a_stand_in_root(tmp_path, command):
+    """./dev COMMAND run from a checkout under tmp_path. This environment,
+    seen through bind mounts, stands in for both the host (whose / must be
+    a mount point for ./dev's own unshare) and the root (VEXA_DEV_ROOT)."""
     checkout, host, root = (tmp_path / name for name in ("checkout", "host", "root"))
-    for folder in (checkout, host, root):
-        folder.mkdir()
+    for folder in (checkout / "tools", host, root):
+        folder.mkdir(parents=True, exist_ok=True)
     shutil.copy(Path(__file__).parents[1] / "dev", checkout)
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     env["VEXA_DEV_ROOT"] = str(root)
-    run = subprocess.run(
+    return checkout, subprocess.run(
         ["unshare", "-m", "--propagation", "unchanged", "sh", "-c",
          f"mount --rbind / {host} && exec chroot {host} sh -c "
-         f"'mount --rbind / {root} && exec {checkout}/dev run pwd'"],
+         f"'mount --rbind / {root} && cd {tmp_path} && exec {checkout}/dev {command}'"],
         env=env, capture_output=True, text=True, timeout=60)
+
+
+needs_mounts = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"),
+                                  reason="needs root to mount")
+
+
+@needs_mounts
+def test_dev_works_from_a_checkout_under_tmp(tmp_path):
+    # ./dev mounts a fresh /tmp in the root it enters; a checkout under the
+    # host's /tmp must still be visible there.
+    checkout, run = dev_in_a_stand_in_root(tmp_path, "run pwd")
     assert (run.returncode, run.stdout) == (0, f"{checkout}\n"), run.stderr
+
+
+@needs_mounts
+def test_dev_analyze_sees_runs_outside_the_checkout(tmp_path):
+    (tmp_path / "data" / "run").mkdir(parents=True)
+    (tmp_path / "data" / "run" / "log.lammps").touch()
+    # In place of the analysis: list the run, write into the plot folder.
+    stub = tmp_path / "checkout" / "tools" / "dev-inside.sh"
+    stub.parent.mkdir(parents=True)  # ./dev runs it from there
+    stub.write_text('#!/bin/sh\nshift\nls "$1"\ntouch "${2#--plot=}/msd.png"\n')
+    stub.chmod(0o755)
+    _, run = dev_in_a_stand_in_root(tmp_path, "analyze data/run --plot=data/plots")
+    assert (run.returncode, run.stdout) == (0, "log.lammps\n"), run.stderr
+    assert (tmp_path / "data" / "plots" / "msd.png").is_file()

@@ -48,9 +48,24 @@ def test_model_against_handbook(point):
 @pytest.mark.parametrize("temperature, molality, outside", [
     (298.15, 1.0, []),
     (263.15, 1.0, ["density", "viscosity"]),  # -10 degC
-    (298.15, 7.0, ["density", "viscosity"]),  # w = 0.29 > 0.266
+    (298.15, 7.0, ["solubility", "density", "viscosity"]),  # w = 0.29 > 0.266
     (275.15, 1.0, ["viscosity"]),  # 2 degC: the viscosity fit starts at 5 degC
+    (293.15, 6.145, ["solubility"]),  # saturated at 6.141 mol/kg
 ])
 def test_range_warnings(temperature, molality, outside):
     found = salts.find_salt("NaCl").range_warnings(temperature, molality)
-    assert [w.split()[2] for w in found] == outside
+    assert ["solubility" if "solubility" in w else w.split()[2] for w in found] == outside
+
+
+# Saturated molalities at 25 degC converted by hand from the handbook's mass
+# percent (NaCl's is also the handbook's own molality table), and where the
+# table ends: between its temperatures the mass percent is interpolated.
+@pytest.mark.parametrize("salt, celsius, molality", [
+    ("NaCl", 25, 6.153), ("KCl", 25, 4.767), ("KOH", 25, 21.522), ("LiCl", 25, 19.941),
+    ("CaCl2", 25, 7.322), ("Na2SO4", 25, 1.979),
+    ("Na2SO4", 27.5, 1000 * 25.58 / (142.04 * 74.42)),  # (21.94 + 29.22) / 2 percent
+    ("Na2SO4", 10, None), ("NaCl", 101, None),
+])
+def test_solubility(salt, celsius, molality):
+    found = salts.find_salt(salt).solubility(celsius + salts.CELSIUS)
+    assert found == (None if molality is None else pytest.approx(molality, rel=1e-3))

@@ -22,6 +22,7 @@ noted with the reader's message, which names the file and the reason.
 from __future__ import annotations
 
 import math
+import os
 from collections.abc import Callable, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
@@ -42,8 +43,17 @@ from .run_files import LOG_NAME, SERIES
 from .thermo import series, thermo_means
 from .uncertainty import spread
 
-__all__ = ["analyze_run", "analyze_runs", "summarize", "fit_msd", "CoefficientSummary",
-           "FitSettings", "MsdFit", "Options", "RunReport", "WATER_MOLAR_MASS", "shown"]
+# A worker process costs its start (the interpreter, the package, numpy)
+# before it analyses anything: four runs of 7.6 MB in all took as long in two
+# workers as one after another, smaller ones up to seven times longer
+# (benchmarks/bench_jobs.py on a shared 2-core machine).
+BYTES_PER_WORKER = 8 << 20
+
+_FIX_TABLE = b"# Time-averaged data"  # how every fix ave/time file starts
+
+__all__ = ["analyze_run", "analyze_runs", "distinct_runs", "workers", "summarize", "fit_msd",
+           "CoefficientSummary", "FitSettings", "MsdFit", "Options", "RunReport",
+           "WATER_MOLAR_MASS", "shown"]
 
 
 def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
@@ -95,6 +105,54 @@ def analyze_runs(paths: Sequence[Path], options: Options, jobs: int = 1,
                 future.cancel()
             raise
     return [done[k] for k in range(len(paths))]
+
+
+def distinct_runs(paths: Sequence[Path]) -> tuple[list[Path], list[str]]:
+    """The run directories with each one kept once, however it was named
+    (another spelling, a symbolic link), and a note on each left out."""
+    kept: dict[object, Path] = {}
+    notes = []
+    for path in paths:
+        try:
+            stat = path.stat()
+            key: object = (stat.st_dev, stat.st_ino)
+        except (OSError, ValueError):  # reported when it is analysed
+            key = os.path.abspath(path)
+        if key in kept:
+            again = "named twice" if path == kept[key] else f"{shown(kept[key])} again"
+            notes.append(f"{shown(path)} is {again}: analysed once")
+        else:
+            kept[key] = path
+    return list(kept.values()), notes
+
+
+def workers(paths: Sequence[Path], jobs: int) -> int:
+    """How many of the jobs asked for pay for their start: no more than the
+    runs, and one per BYTES_PER_WORKER of the files the runs hold."""
+    if jobs <= 1 or len(paths) <= 1:
+        return 1
+    size = 0
+    for path in paths:
+        try:
+            with os.scandir(path) as entries:
+                size += sum(e.stat().st_size for e in entries if _read_by_analysis(e))
+        except OSError:
+            pass  # reported when it is analysed
+    return max(1, min(jobs, len(paths), size // BYTES_PER_WORKER))
+
+
+def _read_by_analysis(entry: os.DirEntry[str]) -> bool:
+    """Whether the analysis reads the file: a trajectory beside the tables
+    weighs nothing in the choice of workers."""
+    if not entry.is_file():
+        return False
+    if entry.name == LOG_NAME or entry.name.endswith(".dat"):
+        return True
+    try:
+        with open(entry.path, "rb") as file:
+            return file.read(len(_FIX_TABLE)) == _FIX_TABLE
+    except OSError:
+        return False
 
 
 def _analyze_alone(path: Path, options: Options) -> RunReport:

@@ -6,6 +6,7 @@ import argparse
 import json
 import math
 import os
+import re
 import sys
 import contextlib
 import functools
@@ -13,7 +14,7 @@ from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
 from typing import TextIO
 
-from . import __version__, analysis, physics, plots, report, results, salts
+from . import __version__, analysis, physics, plots, report, results, salts, water_models
 from .cli_help import ANALYZE_HELP, DESCRIPTION, HOP_HELP, props_help
 from ._vexa_pp import diffusion_adjustment, tau_calculator
 
@@ -32,10 +33,37 @@ def _number(text: str) -> float:
     return value
 
 
+# Units a physical option may be written in, as factors to the unit it asks
+# for; blanks, '.', '*' and '·' inside a unit are left out before the lookup.
+VISCOSITY_UNITS = {"Pas": 1.0, "mPas": 1e-3, "cP": 1e-3}  # to Pa s
+LENGTH_UNITS = {"Å": 1.0, "A": 1.0, "nm": 10.0, "pm": 0.01, "m": 1e10}  # to Å
+METRE_UNITS = {unit: factor * ANGSTROM for unit, factor in LENGTH_UNITS.items()}
+CONDUCTIVITY_UNITS = {"S/m": 1.0, "mS/cm": 0.1, "mS/m": 1e-3, "uS/cm": 1e-4, "µS/cm": 1e-4}
+_QUANTITY = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*(\S.*)?")
+
+
+def _quantity(units: dict[str, float]) -> Callable[[str], float]:
+    """A number in the option's own unit, or followed by one of units."""
+
+    def convert(text: str) -> float:
+        match = _QUANTITY.fullmatch(text)
+        if match is None or match.group(2) is None:
+            return _number(text)
+        unit = re.sub(r"[\s.*·]", "", match.group(2))
+        if unit not in units:
+            raise argparse.ArgumentTypeError(
+                f"unknown unit {match.group(2)!r} (known: {', '.join(units)})")
+        return _number(match.group(1)) * units[unit]
+
+    return convert
+
+
 def _bounded[T: (int, float)](name: str, convert: Callable[[str], T],
-                              accept: Callable[[T], bool], rule: str) -> Callable[[str], T]:
+                              accept: Callable[[T], bool], rule: str,
+                              hint: str = "") -> Callable[[str], T]:
     """An argparse type: the text converted, and refused with "must RULE"
-    unless accept(value). argparse names a type that cannot convert by its
+    (and the hint, which says how a slip of unit is written right) unless
+    accept(value). argparse names a type that cannot convert by its
     __name__, so each keeps its own."""
 
     def parse(text: str) -> T:
@@ -43,7 +71,7 @@ def _bounded[T: (int, float)](name: str, convert: Callable[[str], T],
         if not accept(value):
             # A float as typed; an integer as read ('007' is 7).
             shown = text if isinstance(value, float) else value
-            raise argparse.ArgumentTypeError(f"must {rule}, not {shown}")
+            raise argparse.ArgumentTypeError(f"must {rule}, not {shown}{hint}")
         return value
 
     parse.__name__ = name
@@ -51,11 +79,38 @@ def _bounded[T: (int, float)](name: str, convert: Callable[[str], T],
 
 
 _positive_float = _bounded("_positive_float", _number, lambda v: v > 0, "be positive")
-_non_negative_float = _bounded("_non_negative_float", _number, lambda v: v >= 0,
-                               "not be negative")
 _margin = _bounded("_margin", _number, lambda v: 0 <= v < 0.5, "be at least 0 and below 0.5")
 _positive_int = _bounded("_positive_int", int, lambda v: v >= 1, "be at least 1")
 _count = _bounded("_count", int, lambda v: v >= 0, "not be negative")
+# Physical inputs: bounds wide enough for any aqueous run, narrow enough that
+# a value typed in another unit than the one asked for falls outside.
+_viscosity = _bounded("_viscosity", _quantity(VISCOSITY_UNITS), lambda v: 1e-5 <= v <= 1,
+                      "lie within 1e-5 .. 1 Pa s, where liquids are",
+                      "; a bare number is Pa s: write the unit, as 0.73mPa.s or 7.3e-4Pa.s")
+_box_length = _bounded("_box_length", _quantity(LENGTH_UNITS), lambda v: v >= 10,
+                       "be at least 10 Å for a box that holds a liquid",
+                       "; a bare number is Å: write the unit, as 2.17nm or 21.7A")
+_hop_distance = _bounded("_hop_distance", _quantity(LENGTH_UNITS), lambda v: 1 <= v <= 10,
+                         "lie within 1 .. 10 Å", "; a bare number is Å: write the unit, as "
+                         "0.25nm or 2.5A")
+_metres = _bounded("_metres", _quantity(METRE_UNITS), lambda v: 0 <= v <= 1e-8,
+                   "lie within 0 .. 1e-8 m", "; a bare number is metres: write the unit, as 1A")
+_conductivity = _bounded("_conductivity", _quantity(CONDUCTIVITY_UNITS),
+                         lambda v: 0 <= v <= 200, "lie within 0 .. 200 S/m",
+                         "; a bare number is S/m: write the unit, as 600mS/cm")
+_positive_conductivity = _bounded("_positive_conductivity", _conductivity, lambda v: v > 0,
+                                  "be positive")
+_molar_mass = _bounded("_molar_mass", _number, lambda v: 1 <= v <= 1000,
+                       "lie within 1 .. 1000 g/mol", " (g/mol, not kg/mol)")
+_carriers = _bounded("_carriers", _number, lambda v: v >= 1,
+                     "be at least 1: it counts the carriers in the box")
+
+
+def _water_model(text: str) -> str:
+    try:
+        return water_models.find_water_model(text).name
+    except water_models.UnknownWaterModel as exc:
+        raise argparse.ArgumentTypeError(str(exc.args[0])) from None
 
 
 def _kelvin(text: str) -> float:
@@ -99,8 +154,9 @@ def build_parser() -> argparse.ArgumentParser:
                          help="show a progress bar on stderr (default: when several runs "
                               "are analysed and stderr is a terminal)")
     analyze.add_argument("--jobs", type=_positive_int, default=os.process_cpu_count() or 1,
-                         metavar="N", help="analyse the runs in N worker processes; the "
-                                           "results do not depend on it [the cores: %(default)s]")
+                         metavar="N", help="analyse the runs in up to N worker processes, fewer "
+                                           "when the runs are few or small; the results do "
+                                           "not depend on it [the cores: %(default)s]")
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
     defaults = results.FitSettings()
@@ -115,17 +171,17 @@ def build_parser() -> argparse.ArgumentParser:
                      metavar="DEV",
                      help="accept windows whose log-log slope is within DEV of 1 "
                           "[%(default)s]")
-    fit.add_argument("--min-displacement", type=_non_negative_float,
+    fit.add_argument("--min-displacement", type=_metres,
                      default=defaults.min_displacement,
                      metavar="METRES",
                      help="leave out rows whose MSD is below this displacement squared "
-                          "(the ballistic start) [%(default)s m]")
+                          "(the ballistic start), m or with its unit (1A) [%(default)s m]")
     fit.add_argument("--dimensions", type=int, choices=(1, 2, 3), default=defaults.dimensions,
                      help="dimensions of the MSD: D = slope / (2 x DIMENSIONS) [%(default)s]")
     groups = analyze.add_argument_group("groups and molality")
     groups.add_argument("--solvent-group", default="OW", metavar="NAME",
                         help="LAMMPS group with one atom per solvent molecule [%(default)s]")
-    groups.add_argument("--solvent-molar-mass", type=_positive_float,
+    groups.add_argument("--solvent-molar-mass", type=_molar_mass,
                         default=results.WATER_MOLAR_MASS, metavar="G_PER_MOL",
                         help="molar mass of the solvent [%(default)s g/mol, water]")
     groups.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
@@ -139,17 +195,26 @@ def build_parser() -> argparse.ArgumentParser:
                           help="the salt whose experimental models (Laliberte viscosity and "
                                "density, KOH conductivity) the run is compared with (default: "
                                "the one the ion groups make, when bundled)")
-    physical.add_argument("--viscosity", type=_positive_float, metavar="PA_S",
-                          help="the force field's own shear viscosity for the finite-size "
-                               "correction, Pa s (default: the salt's experimental one)")
+    liquid = physical.add_mutually_exclusive_group()
+    liquid.add_argument("--viscosity", type=_viscosity, metavar="PA_S",
+                        help="the force field's own shear viscosity for the finite-size "
+                             "correction, Pa s or with its unit (0.73mPa.s, 0.73cP) "
+                             "(default: the salt's experimental one, the real solution's)")
+    liquid.add_argument("--water-model", type=_water_model, metavar="NAME",
+                        help="take the simulated liquid's viscosity from the bundled "
+                             "published value of this water model (known: "
+                             f"{', '.join(water_models.water_models())}), times the salt's "
+                             "experimental thickening of water")
     physical.add_argument("--temperature", type=_kelvin, metavar="K",
                           help="temperature of the run (default: the mean of the "
                                "thermodynamic table's temperature column)")
-    physical.add_argument("--experimental-conductivity", type=_positive_float, metavar="S_PER_M",
-                          help="measured conductivity to compare with (default: the salt's "
-                               "model, where there is one)")
-    physical.add_argument("--hop-distance", type=_positive_float, metavar="ANGSTROM",
-                          help="proton hop distance: the gap between experimental and "
+    physical.add_argument("--experimental-conductivity", type=_positive_conductivity,
+                          metavar="S_PER_M",
+                          help="measured conductivity to compare with, S/m or with its unit "
+                               "(600mS/cm) (default: the salt's model, where there is one)")
+    physical.add_argument("--hop-distance", type=_hop_distance, metavar="ANGSTROM",
+                          help="proton hop distance, Å or with its unit (0.25nm): the gap "
+                               "between experimental and "
                                "Nernst-Einstein conductivity gives the mean time between hops "
                                "of the OH or H3O group")
     analyze.add_argument("--peak-neighbors", type=_positive_int, default=2, metavar="N",
@@ -179,20 +244,20 @@ def build_parser() -> argparse.ArgumentParser:
     hop = commands.add_parser(
         "hop", help="proton-hopping time and diffusion coefficient", description=HOP_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    hop.add_argument("--experimental-conductivity", type=_non_negative_float, required=True,
+    hop.add_argument("--experimental-conductivity", type=_conductivity, required=True,
                      metavar="S_PER_M",
-                     help="measured conductivity sigma_exp, S/m")
-    hop.add_argument("--md-conductivity", type=_non_negative_float, required=True,
+                     help="measured conductivity sigma_exp, S/m (or 600mS/cm)")
+    hop.add_argument("--md-conductivity", type=_conductivity, required=True,
                      metavar="S_PER_M",
                      help="conductivity of the simulation sigma_md, S/m")
     hop.add_argument("--temperature", type=_kelvin, required=True, metavar="K",
                      help="temperature, K")
-    hop.add_argument("--box-length", type=_positive_float, required=True, metavar="ANGSTROM",
-                     help="edge L of the cubic simulation box, Å")
-    hop.add_argument("--particles", type=_positive_float, required=True, metavar="N",
+    hop.add_argument("--box-length", type=_box_length, required=True, metavar="ANGSTROM",
+                     help="edge L of the cubic simulation box, Å (or 2.17nm)")
+    hop.add_argument("--particles", type=_carriers, required=True, metavar="N",
                      help="number N of charge carriers in the box")
-    hop.add_argument("--hop-distance", type=_positive_float, required=True, metavar="ANGSTROM",
-                     help="distance delta of one proton hop, Å")
+    hop.add_argument("--hop-distance", type=_hop_distance, required=True, metavar="ANGSTROM",
+                     help="distance delta of one proton hop, Å (or 0.25nm)")
     hop.add_argument("--json", action="store_true", help="print JSON instead of text")
     hop.set_defaults(handler=run_hop, command_parser=hop)
     return parser
@@ -236,22 +301,26 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         fit=settings, peak_neighbors=args.peak_neighbors, solvent_group=args.solvent_group,
         solvent_molar_mass=args.solvent_molar_mass,
         ion_groups=tuple(args.ion_groups) if args.ion_groups else None, charges=charges,
-        salt=salt, viscosity=args.viscosity, temperature=args.temperature,
+        salt=salt, viscosity=args.viscosity, water_model=args.water_model,
+        temperature=args.temperature,
         experimental_conductivity=args.experimental_conductivity,
         hop_distance=None if args.hop_distance is None else args.hop_distance * ANGSTROM)
+    runs, repeated = analysis.distinct_runs(args.runs)
+    for note in repeated:
+        err.write(f"{parser.prog}: note: {note}\n")
+    jobs = analysis.workers(runs, args.jobs)
     show_progress = args.progress
     if show_progress is None:
-        show_progress = len(args.runs) > 1 and err.isatty()
+        show_progress = len(runs) > 1 and err.isatty()
     if show_progress:
         from tqdm import tqdm  # type: ignore[import-untyped]
 
         # No monitor thread: it would outlive the bar in a caller's process.
         tqdm.monitor_interval = 0
-        with tqdm(total=len(args.runs), file=err, unit="run") as bar:
-            reports = analysis.analyze_runs(args.runs, options, args.jobs,
-                                            lambda path: bar.update())
+        with tqdm(total=len(runs), file=err, unit="run") as bar:
+            reports = analysis.analyze_runs(runs, options, jobs, lambda path: bar.update())
     else:
-        reports = analysis.analyze_runs(args.runs, options, args.jobs)
+        reports = analysis.analyze_runs(runs, options, jobs)
     summary = analysis.summarize(reports)
 
     planned = plots.analysis_plots(reports, plot_dir) if plot_dir is not None else []

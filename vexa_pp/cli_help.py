@@ -50,8 +50,10 @@ fits over more of the run; the ± over windows shows how much the choice
 matters.
 
 With the run's temperature (thermodynamic table) and mean volume, and a
-viscosity (--viscosity, or the experimental one of the salt the ion groups
-make, or of --salt), D is corrected for the periodic box (Yeh-Hummer,
+viscosity of the simulated liquid (--viscosity, or --water-model for the
+bundled value of a water model; else, with a warning, the real solution's of
+the salt the ion groups make, or of --salt), D is corrected for the periodic
+box (Yeh-Hummer,
 D_inf = D + 2.837297 k_B T / (6 pi eta L)); the ion groups' D, counts and
 charges give the Nernst-Einstein conductivity, compared with the experimental
 one where the bundled models have it (KOH); with --hop-distance the gap gives

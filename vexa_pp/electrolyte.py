@@ -9,7 +9,7 @@ import math
 import re
 from pathlib import Path
 
-from . import lammps, physics, salts
+from . import lammps, physics, salts, water_models
 from ._vexa_pp import (
     diffusion_adjustment,
     koh_gilliam_eval,
@@ -19,11 +19,16 @@ from ._vexa_pp import (
     tau_calculator,
 )
 from .results import Conductivity, Corrections, DensityCheck, Hopping, Options, RunReport
-from .run_files import LOG_NAME, read_or_report
+from .run_files import LOG_NAME
 
 KNOWN_IONS = tuple(physics.ION_CHARGES)
 HOPPING_IONS = ("OH", "H3O")
 _TEMPERATURE_NAMES = {"temp", "temperature", "thermo_temp"}
+# A water model's viscosity stands for the run's within this many kelvin of
+# where it was computed; beyond, the run is told that it does not.
+MODEL_TEMPERATURE_SPAN = 5.0
+# Pa s: a viscosity above this was most likely typed in mPa s.
+THICK = 0.05
 _GROUP_LINE = re.compile(r"^\s*(\d+) atoms in group (\S+)\s*$", re.MULTILINE)
 
 
@@ -42,9 +47,15 @@ def groups(report: RunReport, log: Path, options: Options) -> None:
         report.notes.append(f"{LOG_NAME}: no group atom counts")
         return
     for name, count_line in logged.items():
-        count = read_or_report(report, lambda p: read_group_count(p, name), log)
-        if count is None:
+        try:
+            count = read_group_count(str(log), name)
+        except OSError as exc:
+            report.problems.append(str(exc))
             return
+        except ValueError:
+            # Its rule wants "group NAME" with one space; decks that align
+            # their columns write more, and the count line says it all.
+            count = count_line
         if count != count_line:
             # The lookup matches "group NAME" as a plain substring, so a
             # group named like the start of another can pick up its count.
@@ -130,27 +141,62 @@ def corrections(report: RunReport, log: lammps.RunLog, options: Options) -> None
         report.warnings.append(f"{LOG_NAME} shows a {report.box} box: the finite-size "
                                "correction takes L = V^(1/3), as for a cube")
 
-    viscosity = options.viscosity
-    viscosity_source: str | None = "--viscosity (the force field's)"
-    if viscosity is None and bundled is not None and molality is not None:
-        (viscosity,) = laliberte_viscosity([temperature], [molality], bundled.molecular_weight,
-                                           *bundled.viscosity)
-        viscosity_source = (f"experimental: Laliberte model of {bundled.symbol} at "
-                            f"{molality:.4g} mol/kg, {temperature:.2f} K")
+    viscosity, viscosity_source, kind = _viscosity(report, bundled, molality, temperature,
+                                                   options)
     shift = None
     if viscosity is None:
-        viscosity_source = None
         if report.msd:
-            report.notes.append("no viscosity (--viscosity, or --salt for the experimental "
-                                "one): no finite-size correction")
+            report.notes.append("no viscosity (--viscosity, --water-model, or --salt for the "
+                                "experimental one): no finite-size correction")
     else:
         shift = physics.finite_size_shift(temperature, viscosity, box_length)
         for fit in report.msd:
             if fit.ok:
                 fit.finite_size = fit.diffusion + shift
     report.corrections = Corrections(temperature, source, volume, box_length, viscosity,
-                                     viscosity_source, shift)
+                                     viscosity_source, shift, kind)
     _conductivity(report, bundled, molality, options)
+
+
+def _viscosity(report: RunReport, salt: salts.Salt | None, molality: float | None,
+               temperature: float, options: Options) -> tuple[float | None, str | None,
+                                                                str | None]:
+    """The viscosity of the simulated liquid, what it is taken from and its kind."""
+    if options.viscosity is not None:
+        if options.viscosity > THICK:
+            report.warnings.append(
+                f"--viscosity {options.viscosity:g} Pa s is "
+                f"{options.viscosity / water_models.experiment().viscosity:.0f} times real "
+                f"water's: if mPa s was meant, write {options.viscosity:g}mPa.s")
+        return options.viscosity, "--viscosity (the force field's)", "given"
+    solution = None  # the salt's experimental viscosity, and its ratio to water's
+    if salt is not None and molality is not None:
+        (eta, water) = laliberte_viscosity([temperature] * 2, [molality, 0.0],
+                                           salt.molecular_weight, *salt.viscosity)
+        solution = eta, eta / water
+    if options.water_model is not None:
+        model = water_models.find_water_model(options.water_model)
+        text = (f"{model.name} water{' (about)' if model.approximate else ''}, "
+                f"{model.viscosity * 1e3:.3g} mPa s at {model.temperature:g} K: {model.source}")
+        if abs(temperature - model.temperature) > MODEL_TEMPERATURE_SPAN:
+            report.warnings.append(f"the {model.name} viscosity holds at {model.temperature:g} "
+                                   f"K, the run is at {temperature:.2f} K: D∞ carries the "
+                                   "difference (--viscosity takes the model's own value there)")
+        if solution is None or salt is None:
+            return model.viscosity, text, "water model"
+        # Taken as thickened by the salt as real water is: the bundled models
+        # are of pure water.
+        return (model.viscosity * solution[1],
+                f"{text}; times {solution[1]:.4g}, real {salt.symbol} solution over real water "
+                f"at {molality:.4g} mol/kg, {temperature:.2f} K", "water model")
+    if solution is None or salt is None:
+        return None, None, None
+    report.warnings.append("the finite-size correction takes the real solution's viscosity; "
+                           "the simulated liquid's differs as its water model does ("
+                           f"{water_models.how_models_differ()}); give --water-model or "
+                           "--viscosity")
+    return (solution[0], f"experimental, the real solution's: Laliberte model of "
+            f"{salt.symbol} at {molality:.4g} mol/kg, {temperature:.2f} K", "experimental")
 
 
 def _thermo_temperature(report: RunReport) -> tuple[float | None, str]:

@@ -74,6 +74,10 @@ class RunLog:
     fix_files: list[FixFile] = field(default_factory=list)
     box_shape: str | None = None  # "orthogonal" or "triclinic"
     box_edges: tuple[float, float, float] | None = None  # in length units
+    present: bool = False  # there was a log to read
+    # LAMMPS closes a log that ran to its end with its total wall time; a log
+    # without it stopped mid-run (killed, out of time) or is still written.
+    finished: bool = False
 
     @property
     def units(self) -> UnitStyle | None:
@@ -137,7 +141,7 @@ class RunLog:
 
 
 def read_log(text: str) -> RunLog:
-    log = RunLog()
+    log = RunLog(present=True)
     active: dict[str, int] = {}  # fix ID -> index in fix_files, while it is defined
     for number, line in enumerate(text.splitlines()):
         box = _BOX.search(line)
@@ -151,6 +155,7 @@ def read_log(text: str) -> RunLog:
                 pass
         command = _COMMAND.match(line)
         if not command:
+            log.finished = log.finished or line.startswith("Total wall time")
             continue
         name, args = command.group(1), command.group(2).split()
         if name == "units" and args:
@@ -235,7 +240,8 @@ def read_msd_file(path: Path, log: RunLog) -> MsdTable:
     units = log.units
     if units is None:
         why = (f"unit style {log.unit_style!r} has no SI conversion" if log.unit_style
-               else f"no units command in {LOG_NAME}")
+               else f"no units command in {LOG_NAME}" if log.present
+               else f"no {LOG_NAME} beside it, whose units and timestep say what it holds")
         raise ValueError(f"{path}: {why}, so the MSD cannot be turned into m^2")
     try:
         dt = log.timestep_for(path)

@@ -110,6 +110,7 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
         group=group,
     )
     if first_row < 0:
+        result.failure = _why_no_window(msd, settings)
         return result
     per_slope = 1.0 / (2 * settings.dimensions)
     result.fit_error = line_fit(fit_time, window_msd).slope_error * per_slope
@@ -143,6 +144,31 @@ def _locate_window(time: list[float], msd: list[float], fit_time: list[float],
         if [time[k] for k in rows] == fit_time:
             return rows[0], [msd[k] for k in rows]
     return -1, []
+
+
+def _why_no_window(msd: list[float], settings: FitSettings) -> str:
+    """A table too short for the window search is told as such: no slope
+    was ever looked at."""
+    threshold = settings.min_displacement * settings.min_displacement
+    kept = sum(1 for m in msd if abs(m) >= threshold)
+    needed = rows_needed(settings)
+    if needed is None or kept >= needed:
+        return "no window with a log-log slope near 1"
+    dropped = f" ({len(msd) - kept} below --min-displacement)" if kept < len(msd) else ""
+    return f"too short for the window search: needs at least {needed} rows, has {kept}{dropped}"
+
+
+def rows_needed(settings: FitSettings) -> int | None:
+    """The fewest rows that leave one window of --min-window rows once the
+    margins are cut off (the search's own truncations); None when no length
+    does."""
+    margin, shortest = settings.margin, settings.min_window
+    if not 0 <= margin < 0.5 or shortest >= settings.max_window:
+        return None
+    rows = shortest + 1
+    while int((1.0 - margin) * rows) - int(margin * rows) <= shortest:
+        rows += 1
+    return rows
 
 
 def _loglog_slope(time: list[float], msd: list[float]) -> float:

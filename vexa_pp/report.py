@@ -157,8 +157,8 @@ def _peak_text(peak: AnglePeak) -> str:
 
 def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
     if not fit.ok:
-        row = [fit.column, "no fit", "—", "—", "", "no window with a log-log slope near 1", "",
-               "", ""]
+        row = [fit.column, "no fit", "—", "—", "", fit.failure or "no window qualifies", "", "",
+               ""]
         return row + (["—"] if corrected else [])
     row = [fit.column, pm(fit.diffusion, fit.error), f"{fit.fit_error:.1e}",
            f"{fit.window_spread:.1e}",
@@ -246,6 +246,7 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
         "spread_from": fit.spread_from or None,
         "windows": fit.windows,
         "finite_size_corrected": number(fit.finite_size),
+        "failure": fit.failure or None,
         "dimensions": settings.dimensions,
         "units": {"slope": "m^2/s", "diffusion_coefficient": "m^2/s", "time": "s"},
         "window": None if not fit.ok else {

@@ -48,6 +48,7 @@ class Options:
     charges: tuple[tuple[str, int], ...] = ()  # elementary charges, beside the common ions'
     salt: str | None = None  # None: the salt the ion groups make, if bundled
     viscosity: float | None = None  # Pa s, the force field's
+    water_model: str | None = None  # a bundled water model whose viscosity is the force field's
     temperature: float | None = None  # K, instead of the thermodynamic table's
     experimental_conductivity: float | None = None  # S/m
     hop_distance: float | None = None  # m
@@ -80,6 +81,7 @@ class MsdFit:
     windows: int = 0  # acceptable windows
     spread_from: str = ""  # "windows", or "halves" (two half-window fits)
     finite_size: float = math.nan  # m^2/s: D corrected for the box size
+    failure: str = ""  # why no window qualified, when none did
 
     @property
     def ok(self) -> bool:
@@ -143,6 +145,9 @@ class Corrections:
     viscosity: float | None  # Pa s
     viscosity_source: str | None
     shift: float | None  # m^2/s, D_inf - D_PBC
+    # "given" (--viscosity), "water model" or "experimental" (the real
+    # solution's, not the simulated liquid's)
+    viscosity_kind: str | None = None
 
 
 @dataclass(frozen=True)

@@ -81,6 +81,10 @@ def read_log(report: RunReport, path: Path) -> lammps.RunLog:
         report.problems.append(f"{path}: {exc.strerror or exc}")
         return lammps.RunLog()
     report.unit_style = log.unit_style
+    if log.runs and not log.finished:
+        report.warnings.append(f"{LOG_NAME} ends without LAMMPS's closing 'Total wall time' "
+                               "line: the run stopped early or is still going, so its files "
+                               "may hold less than the deck asks for")
     if log.box_edges is not None:
         edges = " x ".join(f"{e:g}" for e in log.box_edges)
         report.box = f"{log.box_shape} {edges}"
@@ -194,11 +198,11 @@ def check_rows(report: RunReport, path: Path, rows: int, time_header: bool = Fal
     except OSError:
         return  # the reader has said why
     count = count_rows(data, time_header)
-    if count is None:
+    if count is None or not count.lines:
+        if rows == 0:  # a run that wrote its header and was stopped holds nothing
+            report.problems.append(f"{path}: no data rows after the header")
         return
-    if not count.lines:
-        report.notes.append(f"{path.name}: no data rows")
-    elif rows == 0:
+    if rows == 0:
         head = [row_rule.fields(line)
                 for line in row_rule.lines(_text(data[count.body:count.body + (1 << 16)]))
                 if not row_rule.is_blank_or_comment(line)]

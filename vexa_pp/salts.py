@@ -61,9 +61,15 @@ class Salt:
     viscosity_range: FittedRange | None = None
 
     def range_warnings(self, temperature: float, molality: float) -> list[str]:
-        """Why the models extrapolate at this state, one text per model."""
+        """Why the models extrapolate at this state, one text per model, and
+        whether the state lies above saturation."""
         (fraction,) = molality_to_mass_fraction([molality], self.molecular_weight)
         found = []
+        saturated = self.solubility(temperature)
+        if saturated is not None and molality > saturated:
+            found.append(f"{self.symbol} at {molality:g} mol/kg is above its solubility at "
+                         f"{temperature:g} K, {saturated:.4g} mol/kg (CRC Handbook, see "
+                         "data/solubility.toml): a real solution there is supersaturated")
         for model, fitted in (("density", self.density_range),
                               ("viscosity", self.viscosity_range)):
             reasons = fitted.outside(temperature, fraction) if fitted else []
@@ -71,6 +77,28 @@ class Salt:
                 found.append(f"the {self.symbol} {model} model is extrapolated at "
                              f"{temperature:g} K, {molality:g} mol/kg: {'; '.join(reasons)}")
         return found
+
+
+    def solubility(self, temperature: float) -> float | None:
+        """Molality of the saturated solution at this temperature, linear
+        between the tabulated temperatures; None outside them."""
+        table = _solubility().get(self.symbol)
+        if table is None:
+            return None
+        celsius = temperature - CELSIUS
+        points = [(float(t), float(w)) for t, w in zip(table["temperature_C"],
+                                                       table["mass_percent"])]
+        for (t0, w0), (t1, w1) in zip(points, points[1:]):
+            if t0 <= celsius <= t1:
+                w = w0 + (w1 - w0) * (celsius - t0) / (t1 - t0)
+                return 1000.0 * w / (self.molecular_weight * (100.0 - w))
+        return None
+
+
+@cache
+def _solubility() -> dict[str, Any]:
+    text = resources.files(__package__).joinpath("data", "solubility.toml").read_text("utf-8")
+    return tomllib.loads(text)
 
 
 @dataclass(frozen=True)
