@@ -9,11 +9,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "analysis/msd_fit.hpp"
 #include "binding/function.hpp"
 #include "binding/signals.hpp"
 #include "common/number_format.hpp"
-#include "conversions/molarity_to_molality.hpp"
+#include "yardsticks.hpp"
 
 namespace {
 
@@ -33,15 +32,15 @@ double exhaust() {
 inline constexpr std::tuple probe_table{
     Function<&panic>{"panic", "message", "Throw a C++ exception carrying `message`."},
     Function<&exhaust>{"exhaust", "", "Throw std::bad_alloc."},
-    Function<&vexa::analysis::diff_calculator_reference>{
+    Function<&vexa::yardsticks::diff_calculator_reference>{
         "diff_calculator_reference",
         "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
         "diff_calculator with every window's sums recomputed from its first sample."},
-    Function<&vexa::analysis::diff_calculator_narrow>{
+    Function<&vexa::yardsticks::diff_calculator_narrow>{
         "diff_calculator_narrow",
         "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
         "diff_calculator with the two-lane window search used without AVX2."},
-    Function<&vexa::conversions::molarity_to_molality_reference>{
+    Function<&vexa::yardsticks::molarity_to_molality_reference>{
         "molarity_to_molality_reference",
         "molarity, temperature, molecular_weight, c0, c1, c2, c3, c4, tolerance, "
         "maximum_iterations",

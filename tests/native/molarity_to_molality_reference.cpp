@@ -3,9 +3,11 @@
 #include "common/interruption.hpp"
 #include "conversions/brent_step.hpp"
 #include "conversions/molarity_search.hpp"
-#include "conversions/molarity_to_molality.hpp"
+#include "yardsticks.hpp"
 
-namespace vexa::conversions {
+namespace vexa::yardsticks {
+
+using namespace conversions;
 
 Outcome<FloatArray> molarity_to_molality_reference(const FloatArray& molarity, double temperature,
                                                    double molecular_weight, double c0, double c1,
@@ -47,4 +49,4 @@ Outcome<FloatArray> molarity_to_molality_reference(const FloatArray& molarity, d
   return out;
 }
 
-} // namespace vexa::conversions
+} // namespace vexa::yardsticks
