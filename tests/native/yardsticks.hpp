@@ -1,5 +1,5 @@
-// The slow, plain versions of the module's two searches that the tests and
-// benchmarks hold the fast ones against. Built into the test probe only.
+// The MSD window searches the tests and benchmarks hold the module's against,
+// built into the test probe only.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +23,5 @@ Outcome<analysis::MsdFit> diff_calculator_narrow(const FloatArray& time, const F
                                                  double margin, std::uint64_t min_window,
                                                  std::uint64_t max_window, double max_error,
                                                  double min_displacement);
-
-// molarity_to_molality solving one target after the other with the scalar step.
-Outcome<FloatArray> molarity_to_molality_reference(const FloatArray& molarity, double temperature,
-                                                   double molecular_weight, double c0, double c1,
-                                                   double c2, double c3, double c4,
-                                                   double tolerance,
-                                                   std::uint64_t maximum_iterations);
 
 } // namespace vexa::yardsticks
