@@ -30,9 +30,9 @@ inline constexpr std::tuple function_table{
 thermconductivity.dat, rdf.dat).
 
 Locates the header by finding the last line whose `lstrip()` starts with
-`"#Time"` (same heuristic as the original Python `read()` function).
-For rdf.dat the first line already IS the header so the default row=0
-is kept when no `"#Time"` line is present.
+`"#Time"`; every line above it is skipped.
+When no `"#Time"` line is present (as in rdf.dat), the first line is
+taken as the header.
 
 Returns a Python dict mapping column name → list[float].)"},
 
@@ -79,7 +79,7 @@ integer on the immediately following line (which LAMMPS writes as
         R"(Find the index of the first local maximum in `data` starting from
 `search_start`, where "local" means strictly greater than the `neighbor_count`
 neighbours on each side.  Returns `neighbor_count + search_start` if no maximum
-is found (same fallback as the original Python implementation).)"},
+is found.)"},
 
     Function<&analysis::repacking_results>{
         "repacking_results", "d_array",
@@ -97,7 +97,7 @@ final linear regression on the raw (non-log) data to extract the slope D.
 
 Returns `(D, t_fit, fit)`.  On failure returns `(NaN, [t[0]], [msd[0]])`.
 
-This is a direct translation of the original `diff_calculator` method.
+Every window is tried, so the result does not depend on a starting guess.
 The `min_displacement` parameter (in meters) is squared and used to filter out
 MSD values (using absolute value) below this threshold before fitting.)"},
 

@@ -1,7 +1,10 @@
 """The mutants tools/mutate.py applies: small faults of the kinds a slip of
 the hand makes (a comparison flipped, an operand order changed, a boundary
-moved, a branch dropped), one or two per source file. Each names the text it
-replaces, which must occur exactly once in its file."""
+moved, a branch dropped, a reference leaked or given away), one or two per
+source file. Each names the text it replaces, which must occur exactly once in
+its file, and the lane whose tests can see it: reference and memory faults
+change no result, only the debug interpreter's counts and the sanitizers
+notice them."""
 
 from dataclasses import dataclass
 
@@ -13,10 +16,11 @@ class Mutant:
     before: str
     after: str
     what: str
+    lane: str = "plain"
 
 
-def m(name, path, before, after, what):
-    return Mutant(name, path, before, after, what)
+def m(name, path, before, after, what, lane="plain"):
+    return Mutant(name, path, before, after, what, lane)
 
 
 MUTANTS = [
@@ -218,4 +222,24 @@ MUTANTS += [
       "if fit.share < SMALL_SHARE / 10:", "a window of a small share of the run not warned"),
     m("cli.margin", "vexa_pp/cli.py", "if not 0 <= value < 0.5:", "if not 0 <= value <= 0.5:",
       "a margin of one half accepted"),
+]
+
+# references and memory: the debug lane's leak hunt (tests/test_leaks.py) or
+# its interpreter's own checks; the asan lane sees the ones that free early
+MUTANTS += [
+    m("memory.dict_key", "src/binding/results.cpp",
+      "PyDict_SetItem(dict.get(), key.get(), values.get())",
+      "PyDict_SetItem(dict.get(), key.release(), values.get())",
+      "a column name's reference kept after the dict took its own", "debug"),
+    m("memory.tuple_item", "src/binding/results.hpp",
+      "PyTuple_SET_ITEM(tuple.get(), index++, object);",
+      "PyTuple_SET_ITEM(tuple.get(), index++, Py_NewRef(object));",
+      "a result's items referenced once more than the tuple needs", "debug"),
+    m("memory.list_item", "src/binding/arguments.cpp",
+      "      Py_DECREF(item);\n      if (!ok) return false;", "      if (!ok) return false;",
+      "a list item held across its __float__ never let go", "debug"),
+    m("memory.raised_borrowed", "src/binding/errors.cpp",
+      "PyErr_SetRaisedException(exception.release());",
+      "PyErr_SetRaisedException(exception.get());",
+      "an exception raised with a reference the caller still releases", "debug"),
 ]

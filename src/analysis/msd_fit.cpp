@@ -170,17 +170,17 @@ template <std::size_t width>
 }
 #endif
 
-SearchOutcome search_two_lanes(const SearchProblem& problem) {
+} // namespace
+
+SearchOutcome closest_window_two_lanes(const SearchProblem& problem) {
   return search_in_lanes<2>(problem);
 }
-
-} // namespace
 
 SearchOutcome closest_window(const SearchProblem& problem) {
 #ifdef VEXA_MSD_FIT_AVX2
   if (__builtin_cpu_supports("avx2")) return search_four_lanes(problem);
 #endif
-  return search_two_lanes(problem);
+  return closest_window_two_lanes(problem);
 }
 
 Outcome<MsdFit> fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,
@@ -224,14 +224,6 @@ Outcome<MsdFit> fit_msd(const FloatArray& time, const FloatArray& msd_in, double
 }
 
 } // namespace msd_fit
-
-Outcome<MsdFit> diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in,
-                                       double margin, std::uint64_t min_window,
-                                       std::uint64_t max_window, double max_error,
-                                       double min_displacement) {
-  return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
-                          &msd_fit::search_two_lanes);
-}
 
 Outcome<MsdFit> diff_calculator(const FloatArray& time, const FloatArray& msd_in, double margin,
                                 std::uint64_t min_window, std::uint64_t max_window,

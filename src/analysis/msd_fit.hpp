@@ -20,20 +20,4 @@ Outcome<MsdFit> diff_calculator(const FloatArray& time, const FloatArray& msd_in
                                 std::uint64_t min_window, std::uint64_t max_window,
                                 double max_error, double min_displacement);
 
-// The same function with the window search written out literally, every
-// window's sums recomputed from its first sample: the yardstick the tests and
-// benchmarks hold diff_calculator against. This and the next are not part of
-// the module.
-Outcome<MsdFit> diff_calculator_reference(const FloatArray& time, const FloatArray& msd_in,
-                                          double margin, std::uint64_t min_window,
-                                          std::uint64_t max_window, double max_error,
-                                          double min_displacement);
-
-// diff_calculator restricted to its two-lane search, the one that runs where
-// the processor lacks wider vectors; for tests on processors that have them.
-Outcome<MsdFit> diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in,
-                                       double margin, std::uint64_t min_window,
-                                       std::uint64_t max_window, double max_error,
-                                       double min_displacement);
-
 } // namespace vexa::analysis

@@ -1,6 +1,6 @@
-// The parts of the MSD window fit that the fast window search and the literal
-// one share: the prepared series with the search bounds, and the fit around
-// a search.
+// The parts of the MSD window fit that every window search shares (the
+// module's, and the literal one the tests hold it against): the prepared series with the search
+// bounds, and the fit around a search.
 #pragma once
 
 #include <cmath>
@@ -42,11 +42,13 @@ inline constexpr std::uint64_t search_poll_interval = std::uint64_t{1} << 21;
 using SearchOutcome = Outcome<std::optional<Window>>;
 using Search = SearchOutcome (*)(const SearchProblem&);
 
-// Extends each start's window one sample at a time, several starts at once.
+// Extends each start's window one sample at a time, several starts at once:
+// four where the processor has AVX2, two otherwise.
 SearchOutcome closest_window(const SearchProblem& problem);
 
-// Recomputes every window's sums from its first sample.
-SearchOutcome closest_window_literal(const SearchProblem& problem);
+// The two-lane search alone, which processors without AVX2 run; named so that
+// tests on processors with it can still reach it.
+SearchOutcome closest_window_two_lanes(const SearchProblem& problem);
 
 // Filter, search with `search`, final regression.
 Outcome<MsdFit> fit_msd(const FloatArray& time, const FloatArray& msd_in, double margin,

@@ -17,13 +17,4 @@ Outcome<FloatArray> molarity_to_molality(const FloatArray& molarity, double temp
                                          double c3, double c4, double tolerance,
                                          std::uint64_t maximum_iterations);
 
-// The same function solving one target after the other with the scalar step:
-// the yardstick the tests hold molarity_to_molality against. Not part of the
-// module.
-Outcome<FloatArray> molarity_to_molality_reference(const FloatArray& molarity, double temperature,
-                                                   double molecular_weight, double c0, double c1,
-                                                   double c2, double c3, double c4,
-                                                   double tolerance,
-                                                   std::uint64_t maximum_iterations);
-
 } // namespace vexa::conversions

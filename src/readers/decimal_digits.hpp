@@ -1,8 +1,8 @@
-// Decimal digits read eight at a time from a 64-bit word (little-endian:
-// the first character is the lowest byte).
+// SWAR eight-digit parsing: decimal digits read eight at a time from a
+// 64-bit word (little-endian: the first character is the lowest byte).
 //
-// This is the SIMD-within-a-register digit conversion published by Wojciech
-// Muła and Daniel Lemire (D. Lemire, "Quickly parsing eight digits", 2018;
+// The SIMD-within-a-register (SWAR) digit conversion of Wojciech Muła and
+// Daniel Lemire (D. Lemire, "Quickly parsing eight digits", 2018;
 // D. Lemire, "Number parsing at a gigabyte per second", Software: Practice
 // and Experience 51(8), 2021): a test of all eight bytes for digits at once,
 // and the value of eight digits in three multiply-and-shift steps.

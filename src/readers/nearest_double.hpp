@@ -1,5 +1,5 @@
-// The float64 nearest to a decimal w·10^q from a 128-bit power of five, with
-// integer arithmetic only.
+// The Eisel-Lemire algorithm: the float64 nearest to a decimal w·10^q from a
+// 128-bit power of five, with integer arithmetic only.
 #pragma once
 
 #include <bit>
@@ -14,9 +14,9 @@ namespace vexa::readers {
 // 0 otherwise (no normal number has those bits), and the caller takes a
 // slower exact road.
 //
-// This is the method of Michael Eisel and Daniel Lemire (D. Lemire, "Number
-// parsing at a gigabyte per second", Software: Practice and Experience 51(8),
-// 2021) in a plainer form: the whole 192-bit product w·T is always formed,
+// Eisel-Lemire (M. Eisel and D. Lemire; D. Lemire, "Number parsing at a
+// gigabyte per second", Software: Practice and Experience 51(8), 2021) in a
+// plainer form: the whole 192-bit product w·T is always formed,
 // and the test of whether it settles the rounding is spelled out from the
 // error bound of T.
 [[gnu::always_inline]] inline std::uint64_t nearest_double_bits(std::uint64_t w, std::int64_t q) {

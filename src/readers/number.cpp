@@ -37,10 +37,10 @@ std::optional<double> parse_word(std::string_view word, bool negative) {
 // Exponents beyond any representable value saturate here, far from overflow.
 constexpr std::int64_t exponent_cap = std::int64_t{1} << 40;
 
-// Appends the digits at p to mantissa and returns where they end. Eight
-// bytes are looked at in one go (the published SIMD-within-a-register
-// conversion; decimal_digits.hpp names its source): the run of digits at
-// their start, whatever its length, is converted at once.
+// SWAR eight-digit parsing (decimal_digits.hpp names its source): appends
+// the digits at p to mantissa and returns where they end, looking at eight
+// bytes in one go; the run of digits at their start, whatever its length, is
+// converted at once.
 const char* take_digits(const char* p, const char* end, std::uint64_t& mantissa) {
   if constexpr (words_are_little_endian) {
     while (end - p >= 8) {
@@ -78,12 +78,12 @@ std::optional<std::int64_t> leading_place(const char* integer_begin, const char*
 
 namespace detail {
 
-// When 128 bits of the power do not settle the product, the literal is
-// mostly a decimal that is exact in binary (0.5, 2.25), which
-// exact_quotient_or_product takes: an exact integer mantissa and an exactly
-// representable power of ten, so one correctly rounded multiplication or
-// division is the correctly rounded value (W. D. Clinger, "How to read
-// floating point numbers accurately", 1990). That holds only in the default
+// Clinger's fast path (W. D. Clinger, "How to read floating point numbers
+// accurately", 1990) backs up Eisel-Lemire: when 128 bits of the power do not
+// settle the product, the literal is mostly a decimal that is exact in binary
+// (0.5, 2.25), which exact_quotient_or_product takes: an exact integer
+// mantissa and an exactly representable power of ten, so one correctly
+// rounded multiplication or division is the correctly rounded value. That holds only in the default
 // rounding mode, round to nearest with ties to even: the interpreter never
 // changes it, but a caller that switched the FPU to another mode would get
 // other values from that step. nearest_double_bits uses integers only and

@@ -1,4 +1,7 @@
-// The number rule for data fields.
+// The number rule for data fields: decimal-to-double conversion by SWAR
+// eight-digit parsing, the Eisel-Lemire algorithm and Clinger's fast path,
+// with std::from_chars as the exact fallback. A field counts as a number only
+// when the whole of it is one literal, and its value is correctly rounded.
 #pragma once
 
 #include <bit>
@@ -37,8 +40,9 @@ inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Sets value to w·10^q and returns true when w and 10^|q| are both exact in
-// float64; see number.cpp for why one operation then rounds correctly.
+// Clinger's fast path: sets value to w·10^q and returns true when w and
+// 10^|q| are both exact in float64; see number.cpp for why one operation
+// then rounds correctly.
 [[gnu::always_inline]] inline bool exact_quotient_or_product(std::uint64_t w, std::int64_t q,
                                                              double& value) {
   if (q < -22 || q > 22 || w > (std::uint64_t{1} << 53)) return false;
@@ -47,9 +51,9 @@ inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
   return true;
 }
 
-// Sets value to ±mantissa·10^scale and returns true when one of the two quick
-// roads settles it: the 128-bit product, or one exact operation. False
-// leaves the literal to the exact digit-by-digit road.
+// Eisel-Lemire, then Clinger's fast path: sets value to ±mantissa·10^scale
+// and returns true when one of the two settles it (the 128-bit product, or
+// one exact operation). False leaves the literal to the exact fallback.
 [[gnu::always_inline]] inline bool quick_value(std::uint64_t mantissa, std::int64_t scale,
                                                bool negative, double& value) {
   const std::uint64_t sign = std::uint64_t{negative} << 63;
@@ -89,8 +93,8 @@ inline std::uint64_t padded_digits_value(std::uint64_t word, std::uint64_t non_d
   return eight_digits_value((word ^ 0x3030303030303030) & digit_bytes);
 }
 
-// The shapes data files are written in, read a word at a time without
-// bounds checks: fewer than 8 digits before the point, at most 19 in all,
+// SWAR eight-digit parsing for the shapes data files are written in, read a
+// word at a time without bounds checks: fewer than 8 digits before the point, at most 19 in all,
 // and an exponent of at most three digits. Returns where the literal ends,
 // or null for anything else, valid or not, which the general reader then
 // decides; where this one stops, that one stops too.

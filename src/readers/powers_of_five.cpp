@@ -1,3 +1,4 @@
+// The Eisel-Lemire power-of-five table, evaluated once at compile time.
 #include "readers/powers_of_five.hpp"
 
 namespace vexa::readers {

@@ -1,4 +1,6 @@
-// 128-bit significands of the powers of five, computed by the compiler.
+// The Eisel-Lemire table: 128-bit significands of the powers of five (as
+// nearest_double.hpp uses them), computed by the compiler rather than
+// pasted in as literals.
 #pragma once
 
 #include <array>

@@ -1,19 +1,17 @@
 // A test-only module that drives the call frame into the paths the real
 // functions never take: bodies that throw, descriptions with positional-only,
 // optional and keyword-only parameters, and a Ctrl-C that arrives while a
-// result is built. It also exposes the number forms that messages use, the
+// result is built. It also exposes the number forms that messages use and the
 // window searches that the one in diff_calculator is checked against (the
-// literal one and the two-lane one), and the one-target-at-a-time molality
-// search.
+// literal one and the two-lane one).
 #include <new>
 #include <stdexcept>
 #include <string>
 
-#include "analysis/msd_fit.hpp"
 #include "binding/function.hpp"
 #include "binding/signals.hpp"
 #include "common/number_format.hpp"
-#include "conversions/molarity_to_molality.hpp"
+#include "yardsticks.hpp"
 
 namespace {
 
@@ -33,19 +31,14 @@ double exhaust() {
 inline constexpr std::tuple probe_table{
     Function<&panic>{"panic", "message", "Throw a C++ exception carrying `message`."},
     Function<&exhaust>{"exhaust", "", "Throw std::bad_alloc."},
-    Function<&vexa::analysis::diff_calculator_reference>{
+    Function<&vexa::yardsticks::diff_calculator_reference>{
         "diff_calculator_reference",
         "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
         "diff_calculator with every window's sums recomputed from its first sample."},
-    Function<&vexa::analysis::diff_calculator_narrow>{
+    Function<&vexa::yardsticks::diff_calculator_narrow>{
         "diff_calculator_narrow",
         "time, msd_in, margin, min_window, max_window, max_error, min_displacement",
         "diff_calculator with the two-lane window search used without AVX2."},
-    Function<&vexa::conversions::molarity_to_molality_reference>{
-        "molarity_to_molality_reference",
-        "molarity, temperature, molecular_weight, c0, c1, c2, c3, c4, tolerance, "
-        "maximum_iterations",
-        "molarity_to_molality solving one target after the other."},
 };
 
 constexpr std::string_view bind_parameters[] = {"a", "b", "c"};

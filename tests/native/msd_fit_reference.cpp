@@ -8,9 +8,12 @@
 #include "analysis/msd_fit_search.hpp"
 #include "analysis/msd_fit_window.hpp"
 #include "common/interruption.hpp"
+#include "yardsticks.hpp"
 
-namespace vexa::analysis {
-namespace msd_fit {
+namespace vexa::yardsticks {
+namespace {
+
+using namespace analysis::msd_fit;
 
 SearchOutcome closest_window_literal(const SearchProblem& problem) {
   const FloatArray& x = problem.x;
@@ -39,14 +42,23 @@ SearchOutcome closest_window_literal(const SearchProblem& problem) {
   return best;
 }
 
-} // namespace msd_fit
+} // namespace
 
-Outcome<MsdFit> diff_calculator_reference(const FloatArray& time, const FloatArray& msd_in,
-                                          double margin, std::uint64_t min_window,
-                                          std::uint64_t max_window, double max_error,
-                                          double min_displacement) {
-  return msd_fit::fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
-                          &msd_fit::closest_window_literal);
+Outcome<analysis::MsdFit> diff_calculator_reference(const FloatArray& time,
+                                                    const FloatArray& msd_in, double margin,
+                                                    std::uint64_t min_window,
+                                                    std::uint64_t max_window, double max_error,
+                                                    double min_displacement) {
+  return fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
+                 &closest_window_literal);
 }
 
-} // namespace vexa::analysis
+Outcome<analysis::MsdFit> diff_calculator_narrow(const FloatArray& time, const FloatArray& msd_in,
+                                                 double margin, std::uint64_t min_window,
+                                                 std::uint64_t max_window, double max_error,
+                                                 double min_displacement) {
+  return fit_msd(time, msd_in, margin, min_window, max_window, max_error, min_displacement,
+                 &closest_window_two_lanes);
+}
+
+} // namespace vexa::yardsticks
