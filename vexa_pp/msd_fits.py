@@ -15,7 +15,7 @@ from ._vexa_pp import diff_calculator, parse_vexa_file
 from .results import FitSettings, MsdFit, RunReport
 from .run_files import check_rows, read_or_report
 from .msd_sampling import search_scatter
-from .msd_windows import choose_windows
+from .msd_windows import WindowChoice, choose_windows
 from .uncertainty import line_fit, sampling_error, spread
 
 # Self-diffusion coefficients of liquids lie well inside this band; a value
@@ -73,7 +73,7 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
 
     The window is the qualifying one (log-log slope within the tolerance
     of 1) whose D the sampling of the particles leaves least uncertain
-    (`msd_windows.choose_window`). D's ± joins three parts: that sampling
+    (`msd_windows.choose_windows`). D's ± joins three parts: that sampling
     error, which for one time origin and few particles dominates and which
     no single MSD curve shows (it needs the particle count); the
     regression's standard error; and the spread of D over the qualifying
@@ -124,45 +124,49 @@ def fit_msd(table: str, column: str, time: list[float], msd: list[float],
     window = slice(first, first + int(choice.length[0]))
     fit_time, window_msd = t[window].tolist(), m[window].tolist()
     slope, fit = _line_through(fit_time, window_msd, settings)
-    per_slope = 1.0 / (2 * settings.dimensions)
-    result.slope, result.diffusion = slope, slope * per_slope
+    result.slope, result.diffusion = slope, slope / (2 * settings.dimensions)
     result.window_start, result.window_end = fit_time[0], fit_time[-1]
     result.window_points, result.first_row = len(fit_time), int(rows[first])
     result.loglog_slope = _loglog_slope(fit_time, window_msd)
-    result.fit_time, result.fit = fit_time, fit
-    line = line_fit(fit_time, window_msd)
+    result.fit_time, result.fit, result.window_msd = fit_time, fit, window_msd
+    _add_errors(result, choice, t, search, settings)
+    return result
+
+
+def _add_errors(result: MsdFit, choice: WindowChoice, time: np.ndarray,
+                search: tuple[int, int, int, int, float], settings: FitSettings) -> None:
+    """The parts of a fitted D's ±: sampling, regression and windows."""
+    per_slope = 1.0 / (2 * settings.dimensions)
+    line = line_fit(result.fit_time, result.window_msd)
     result.fit_error = line.slope_error * per_slope
     result.windows = int(choice.comparable[0])
     spread_of_windows = float(choice.comparable_spread[0]) * per_slope
-    if particles:
-        fixed = sampling_error(fit_time, particles, settings.dimensions)
-        result.sampling_fixed_window = abs(result.diffusion) * fixed
-        result.sampling_error = result.sampling_fixed_window
-        if slope > 0:
-            scatter = search_scatter(t, slope, line.intercept, particles, settings.dimensions,
-                                     *search)
-            if math.isfinite(scatter.relative_error):
-                result.sampling_error = abs(result.diffusion) * scatter.relative_error
-                result.sampling_from = "search"
-                # Comparable windows scatter under sampling alone too; only
-                # a spread beyond that says where the window lies matters.
-                expected = scatter.window_spread * abs(result.diffusion)
-                if choice.comparable[0] >= 2:
-                    result.spread_from = "windows"
-                    result.window_spread = math.sqrt(max(
-                        spread_of_windows ** 2 - expected ** 2, 0.0))
-                return result
+    if result.particles:
+        fixed = sampling_error(result.fit_time, result.particles, settings.dimensions)
+        result.sampling_fixed_window = result.sampling_error = abs(result.diffusion) * fixed
         result.sampling_from = "window"
+        scatter = search_scatter(time, result.slope, line.intercept, result.particles,
+                                 settings.dimensions, *search) if result.slope > 0 else None
+        if scatter is not None and math.isfinite(scatter.relative_error):
+            result.sampling_error = abs(result.diffusion) * scatter.relative_error
+            result.sampling_from = "search"
+            # Comparable windows scatter under sampling alone too; only a
+            # spread beyond that says that where the window lies matters.
+            if choice.comparable[0] >= 2:
+                expected = scatter.window_spread * abs(result.diffusion)
+                result.spread_from = "windows"
+                result.window_spread = math.sqrt(max(spread_of_windows ** 2 - expected ** 2,
+                                                     0.0))
+            return
     if choice.comparable[0] >= 3:
         result.spread_from = "windows"
         result.window_spread = spread_of_windows
-    else:
-        half = len(fit_time) // 2
-        result.spread_from = "halves"
-        values = [line_fit(fit_time[:half], window_msd[:half]).slope * per_slope,
-                  line_fit(fit_time[half:], window_msd[half:]).slope * per_slope]
-        result.window_spread = spread(values).std or math.nan
-    return result
+        return
+    half = len(result.fit_time) // 2
+    halves = [line_fit(result.fit_time[:half], result.window_msd[:half]),
+              line_fit(result.fit_time[half:], result.window_msd[half:])]
+    result.spread_from = "halves"
+    result.window_spread = spread([h.slope * per_slope for h in halves]).std or math.nan
 
 
 def _line_through(time: list[float], msd: list[float],

@@ -164,7 +164,7 @@ def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
         return row + (["—"] if corrected else [])
     row = [fit.column, pm(fit.diffusion, fit.error), _count(fit), _part(fit.sampling_error),
            _part(fit.fit_error), _part(fit.window_spread),
-           str(fit.windows) if fit.spread_from == "windows" else "halves",
+           {"windows": str(fit.windows), "halves": "halves"}.get(fit.spread_from, "—"),
            f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
            str(fit.window_points), f"{100 * fit.share:.2g} %", f"{fit.loglog_slope:.4f}"]
     return row + ([sci(fit.finite_size)] if corrected else [])

@@ -85,6 +85,7 @@ class MsdFit:
     msd: list[float] = field(repr=False)  # m^2
     fit_time: list[float] = field(repr=False)  # s
     fit: list[float] = field(repr=False)  # m^2
+    window_msd: list[float] = field(default_factory=list, repr=False)  # m^2, at fit_time
     group: str | None = None  # the atoms this MSD is of, when known
     particles: int | None = None  # atoms the MSD averages over, when known
     sampling_error: float = math.nan  # m^2/s: of D, from the sampling of the particles
