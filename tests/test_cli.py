@@ -21,7 +21,6 @@ from vexa_pp import analysis, salts
 from vexa_pp.cli import main
 
 SAMPLE = Path(vexa_pp.__file__).parent / "samples" / "lammps-run"
-DEFAULTS = dict(margin=0.1, min_window=10, max_window=100, max_error=0.1, min_displacement=1e-10)
 E, K = 1.602176634e-19, 1.380649e-23  # C, J/K
 
 
@@ -42,14 +41,6 @@ def sample_msd():
     raw = vexa_pp.parse_thermoprop(str(SAMPLE / "msd.lammps"))
     time = [(s - raw["TimeStep"][0]) * 2e-15 for s in raw["TimeStep"]]
     return time, {g: [v * 1e-20 for v in raw[f"c_msd{g}[4]"]] for g in ("OW", "Na", "Cl")}
-
-
-def fit_directly(time, msd, dimensions=3, **settings):
-    p = {**DEFAULTS, **settings}
-    slope, t_fit, _ = vexa_pp.diff_calculator(time, msd, p["margin"], p["min_window"],
-                                              p["max_window"], p["max_error"],
-                                              p["min_displacement"])
-    return slope, slope / (2 * dimensions), t_fit
 
 
 def write_run(directory, d=(2e-9, 5e-9), ions=("K", "OH"), counts=(7, 8), waters=500):
@@ -121,13 +112,19 @@ def test_sample_run_agrees_with_the_functions():
     assert [(f["table"], f["column"]) for f in run["msd_fits"]] == [
         ("msd.lammps", g) for g in ("OW", "Na", "Cl")]
     for fit in run["msd_fits"]:
-        slope, d, t_fit = fit_directly(time, msd[fit["column"]])
-        assert fit["slope"] == approx(slope, rel=1e-12)
-        assert fit["window"]["points"] == len(t_fit) and fit["window"]["start_time"] == t_fit[0]
-        assert abs(fit["window"]["loglog_slope"] - 1) < DEFAULTS["max_error"]
-        assert fit["standard_error"] == approx(math.hypot(fit["fit_error"],
-                                                                 fit["window_spread"]))
-        assert 0 < fit["fit_error"] < fit["standard_error"] < 0.5 * fit["diffusion_coefficient"]
+        window = fit["window"]
+        rows = slice(window["first_row"], window["first_row"] + window["points"])
+        t, m = time[rows], msd[fit["column"]][rows]
+        assert window["start_time"] == t[0] and window["share_of_rows"] > 0.1
+        assert fit["slope"] == approx(statistics.linear_regression(t, m).slope, rel=1e-9)
+        assert abs(window["loglog_slope"] - 1) < 0.1
+        # The sampling of the group's atoms, the regression and the windows.
+        parts = fit["error_parts"]
+        assert fit["particles"] == run["groups"][fit["column"]]
+        assert fit["standard_error"] == approx(math.hypot(*parts.values()))
+        assert (parts["sampling"], parts["regression"]) == (fit["sampling_error"],
+                                                            fit["fit_error"])
+        assert 0 < fit["fit_error"] < fit["sampling_error"] < fit["diffusion_coefficient"]
     # SPC/E water self-diffuses at about 2.5e-9 m^2/s.
     assert 1.5e-9 < run["msd_fits"][0]["diffusion_coefficient"] < 4e-9
 
@@ -185,7 +182,7 @@ def test_sample_run_text_and_corrections():
     assert check["percent"] == approx((run["density"]["mean"] * 1000 / check["model"] - 1)
                                              * 100)
     for text in ("D∞ m^2/s", "Yeh-Hummer", f"sigma = {sigma:.4g}", "Density check",
-                 f"{check['percent']:+.2f} %", "windows disagree", "peak at 109.469"):
+                 f"{check['percent']:+.2f} %", "± sampling", "peak at 109.469"):
         assert text in out
 
 
@@ -199,7 +196,10 @@ def test_run_as_lammps_writes_it(tmp_path):
     fits = {f["column"]: f for f in report["msd_fits"]}
     assert {g: f["diffusion_coefficient"] for g, f in fits.items()} == approx(
         {"K": 2e-9, "OH": 5e-9}, rel=1e-6)
-    assert all(f["standard_error"] < 1e-6 * f["diffusion_coefficient"] for f in fits.values())
+    for fit in fits.values():  # exact lines: only the sampling of 7 or 8 ions is left
+        d, parts = fit["diffusion_coefficient"], fit["error_parts"]
+        assert parts["regression"] < 1e-6 * d and parts["windows"] < 1e-6 * d
+        assert 0.1 < parts["sampling"] / d < 0.6
     assert not any("windows disagree" in w for w in report["warnings"])  # round-off only
     temperature, volume, length = 300.0, 27000e-30, 30e-10
     shift = 2.837297 * K * temperature / (6 * math.pi * 1e-3 * length)
@@ -233,8 +233,11 @@ def test_run_as_lammps_writes_it(tmp_path):
     ("(30 30 30)", "(30 30 40)", [], "box: the finite-size correction takes L = V^(1/3)"),
     ("units metal", "units si", [], "check the units"),  # Å^2 and ps read as m^2 and s
     ("", "", ["--ion-group", "Xx"], "charge of group 'Xx' unknown (--charge Xx=+1)"),
-    ("", "", ["--min-window", "2", "--max-window", "3"],
-     "window holds under 1 % of the rows for K (2 of 201 rows), Xx (2 of 201 rows)"),
+    ("", "", ["--min-window", "2", "--max-window", "19"],
+     "window holds under 10 % of the rows for K (18 of 201 rows), Xx (18 of 201 rows)"),
+    ("7 atoms in group K", "", [],
+     "the atom count of K is unknown (no 'atoms in group' line for its group in log.lammps), "
+     "so D's ± lacks the sampling of the particles"),
     ("", "", ["--viscosity", "0.73"], "if mPa s was meant, write 0.73mPa.s"),
     ("", "", ["--salt", "KOH", "--temperature", "350", "--water-model", "OPC"],
      "the OPC viscosity holds at 298 K, the run is at 350.00 K"),
@@ -334,18 +337,20 @@ def test_charges_from_the_command_line(tmp_path):
      dict(margin=0.2, min_window=5, max_window=40)),
     (["--tolerance", "0.02", "--min-displacement", "0"], dict(max_error=0.02, min_displacement=0.0)),
     (["--dimensions", "2"], dict(dimensions=2)),
-    (["--tolerance", "1e-9"], dict(max_error=1e-9)),  # nothing qualifies; JSON has no NaN
+    (["--tolerance", "1e-9"], dict(max_error=1e-9)),
 ])
 def test_fit_options(options, settings):
     document = cli_json("analyze", SAMPLE, *options)
-    time, msd = sample_msd()
+    limits = {"min_window": 10, "max_window": math.inf, "max_error": 0.1, "dimensions": 3,
+              **settings}
     for fit in document["runs"][0]["msd_fits"]:
-        slope, d, t_fit = fit_directly(time, msd[fit["column"]], **settings)
-        if math.isnan(slope):
-            assert fit["slope"] is None and fit["window"] is None
-        else:
-            assert (fit["slope"], fit["diffusion_coefficient"]) == approx((slope, d))
-            assert fit["window"]["points"] == len(t_fit)
+        window = fit["window"]
+        if window is None:  # nothing qualifies; JSON has no NaN
+            assert limits["max_error"] == 1e-9 and fit["slope"] is None
+            continue
+        assert limits["min_window"] <= window["points"] < limits["max_window"]
+        assert abs(window["loglog_slope"] - 1) < limits["max_error"]
+        assert fit["diffusion_coefficient"] == approx(fit["slope"] / (2 * limits["dimensions"]))
 
 
 def test_groups_and_solvent_options(tmp_path):

@@ -164,9 +164,12 @@ def build_parser() -> argparse.ArgumentParser:
                      help="fraction of the rows left out at each end before windows are "
                           "formed [%(default)s]")
     fit.add_argument("--min-window", type=_count, default=defaults.min_window, metavar="ROWS",
-                     help="shortest window, in rows [%(default)s]")
+                     help="shortest window, in rows [a twentieth of the MSD's rows, at "
+                          "least 10]")
     fit.add_argument("--max-window", type=_count, default=defaults.max_window, metavar="ROWS",
-                     help="windows are shorter than this many rows [%(default)s]")
+                     help="windows are shorter than this many rows [no bound: among the "
+                          "windows whose log-log slope qualifies, the one whose D is known "
+                          "best, the earliest and longest, is fitted]")
     fit.add_argument("--tolerance", type=_positive_float, default=defaults.max_error,
                      metavar="DEV",
                      help="accept windows whose log-log slope is within DEV of 1 "
@@ -283,7 +286,7 @@ def _plot_dir(parser: argparse.ArgumentParser, directory: Path | None) -> Path |
 
 def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
                 out: TextIO, err: TextIO) -> int:
-    if args.min_window >= args.max_window:
+    if None not in (args.min_window, args.max_window) and args.min_window >= args.max_window:
         parser.error("--min-window must be smaller than --max-window")
     try:
         charges = charges_from(args.charge)

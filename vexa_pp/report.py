@@ -87,10 +87,12 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
     for name in dict.fromkeys(f.table for f in report.msd):
         fits = [f for f in report.msd if f.table == name]
         lines += ["", f"  Self-diffusion from {name} (MSD in m^2 against time in s; "
-                      f"D = slope / {2 * settings.dimensions}; ± the regression and the "
-                      "spread over windows together)"]
-        header = ["column", "D m^2/s", "± fit", "± windows", "windows", "window ps", "points",
-                  "of run", "log-log slope"]
+                      f"D = slope / {2 * settings.dimensions}; ± joins in quadrature the "
+                      "sampling of the N atoms (the window search repeated on simulated runs "
+                      "of N atoms), the regression, and the spread over comparable windows "
+                      "beyond that sampling)"]
+        header = ["column", "D m^2/s", "N", "± sampling", "± fit", "± windows", "windows",
+                  "window ps", "points", "of run", "log-log slope"]
         lines += table(header + (["D∞ m^2/s"] if corrected else []),
                        [_fit_row(f, corrected) for f in fits], "    ")
 
@@ -157,15 +159,25 @@ def _peak_text(peak: AnglePeak) -> str:
 
 def _fit_row(fit: MsdFit, corrected: bool) -> list[str]:
     if not fit.ok:
-        row = [fit.column, "no fit", "—", "—", "", fit.failure or "no window qualifies", "", "",
-               ""]
+        row = [fit.column, "no fit", _count(fit), "—", "—", "—", "",
+               fit.failure or "no window with a log-log slope near 1", "", "", ""]
         return row + (["—"] if corrected else [])
-    row = [fit.column, pm(fit.diffusion, fit.error), f"{fit.fit_error:.1e}",
-           f"{fit.window_spread:.1e}",
-           str(fit.windows) if fit.spread_from == "windows" else "halves",
+    row = [fit.column, pm(fit.diffusion, fit.error), _count(fit), _part(fit.sampling_error),
+           _part(fit.fit_error), _part(fit.window_spread),
+           {"windows": str(fit.windows), "halves": "halves"}.get(fit.spread_from, "—"),
            f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}",
            str(fit.window_points), f"{100 * fit.share:.2g} %", f"{fit.loglog_slope:.4f}"]
     return row + ([sci(fit.finite_size)] if corrected else [])
+
+
+def _count(fit: MsdFit) -> str:
+    return "?" if fit.particles is None else str(fit.particles)
+
+
+def _part(error: float) -> str:
+    if not math.isfinite(error):
+        return "—"
+    return f"{error:.1e}" if error else "0"
 
 
 def _corrections_text(report: RunReport) -> list[str]:
@@ -241,10 +253,17 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
         "slope": number(fit.slope),
         "diffusion_coefficient": number(fit.diffusion),
         "standard_error": number(fit.error),
+        "error_parts": fit.error_parts,
+        "particles": fit.particles,
+        "sampling_error": number(fit.sampling_error),
+        "sampling_from": fit.sampling_from or None,
+        "sampling_fixed_window": number(fit.sampling_fixed_window),
         "fit_error": number(fit.fit_error),
         "window_spread": number(fit.window_spread),
         "spread_from": fit.spread_from or None,
         "windows": fit.windows,
+        "qualifying_windows": fit.qualifying_windows,
+        "search_step": fit.search_step,
         "finite_size_corrected": number(fit.finite_size),
         "failure": fit.failure or None,
         "dimensions": settings.dimensions,
@@ -325,8 +344,8 @@ def analysis_json(reports: list[RunReport], summary: list[CoefficientSummary],
     return {
         "fit_settings": {
             "margin": settings.margin,
-            "min_window": settings.min_window,
-            "max_window": settings.max_window,
+            "min_window": settings.min_window,  # null: from each MSD's rows
+            "max_window": settings.max_window,  # null: no bound
             "tolerance": settings.max_error,
             "min_displacement": settings.min_displacement,
             "dimensions": settings.dimensions,

@@ -16,6 +16,7 @@ from pathlib import Path
 from . import lammps, physics
 
 WATER_MOLAR_MASS = 18.015  # g/mol
+MIN_WINDOW = 10  # rows: the shortest window a fit takes unless told otherwise
 
 
 def shown(path: Path | str) -> str:
@@ -29,11 +30,21 @@ class FitSettings:
     """The MSD window search: see `diff_calculator`."""
 
     margin: float = 0.1  # fraction of the rows left out at each end
-    min_window: int = 10  # rows of the shortest window
-    max_window: int = 100  # rows: windows are shorter than this
+    min_window: int | None = None  # rows of the shortest window; None: from the run's length
+    max_window: int | None = None  # rows: windows are shorter than this; None: no bound
     max_error: float = 0.1  # largest distance of a window's log-log slope from 1
     min_displacement: float = 1e-10  # m: rows with a smaller MSD are left out
     dimensions: int = 3  # D = slope / (2 x dimensions)
+
+    def windows_for(self, rows: int) -> tuple[int, int]:
+        """The shortest window and the bound on windows for an MSD of this
+        many rows. Unless given, windows may run over the whole run and are
+        at least a twentieth of it (and 10 rows): shorter ones know D far
+        less well and are taken only when no longer one looks diffusive."""
+        longest = rows + 1 if self.max_window is None else self.max_window
+        if self.min_window is not None:
+            return self.min_window, longest
+        return min(max(MIN_WINDOW, rows // 20), max(longest - 1, 0)), longest
 
 
 @dataclass(frozen=True)
@@ -75,11 +86,20 @@ class MsdFit:
     msd: list[float] = field(repr=False)  # m^2
     fit_time: list[float] = field(repr=False)  # s
     fit: list[float] = field(repr=False)  # m^2
+    window_msd: list[float] = field(default_factory=list, repr=False)  # m^2, at fit_time
     group: str | None = None  # the atoms this MSD is of, when known
+    particles: int | None = None  # atoms the MSD averages over, when known
+    sampling_error: float = math.nan  # m^2/s: of D, from the sampling of the particles
+    # "search": the scatter of the window search over simulated runs;
+    # "window": of the chosen window alone (Brownian particles); "": N unknown
+    sampling_from: str = ""
+    sampling_fixed_window: float = math.nan  # m^2/s: the chosen window's alone
     fit_error: float = math.nan  # m^2/s: the regression's standard error of D
-    window_spread: float = math.nan  # m^2/s: sample std of D over the acceptable windows
-    windows: int = 0  # acceptable windows
+    window_spread: float = math.nan  # m^2/s: sample std of D over the comparable windows
+    windows: int = 0  # comparable windows: qualifying, sampling error within 1.5 x the chosen's
     spread_from: str = ""  # "windows", or "halves" (two half-window fits)
+    qualifying_windows: int = 0  # windows whose log-log slope is within the tolerance of 1
+    search_step: int = 1  # rows between the starts, and the lengths, searched
     finite_size: float = math.nan  # m^2/s: D corrected for the box size
     failure: str = ""  # why no window qualified, when none did
 
@@ -93,9 +113,16 @@ class MsdFit:
         return self.window_points / len(self.time) if self.time else math.nan
 
     @property
+    def error_parts(self) -> dict[str, float]:
+        """The independent parts of D's uncertainty that are known, m^2/s."""
+        parts = {"sampling": self.sampling_error, "regression": self.fit_error,
+                 "windows": self.window_spread}
+        return {name: value for name, value in parts.items() if math.isfinite(value)}
+
+    @property
     def error(self) -> float:
-        """The uncertainty of D in m^2/s: regression and window choice together."""
-        parts = [e for e in (self.fit_error, self.window_spread) if math.isfinite(e)]
+        """The uncertainty of D in m^2/s: its known parts added in quadrature."""
+        parts = self.error_parts.values()
         return math.sqrt(sum(e * e for e in parts)) if parts else math.nan
 
 

@@ -1,0 +1,64 @@
+"""The window search against every window fitted on its own."""
+
+import math
+import statistics
+
+import numpy as np
+import pytest
+
+from helpers import approx
+from vexa_pp import msd_windows
+from vexa_pp.results import FitSettings
+
+
+def windows_by_hand(t, m, first, end, shortest, longest, tolerance):
+    """(sampling shape, start, rows, MSD slope) of every qualifying window."""
+    for start in range(first, end):
+        for rows in range(max(shortest, 2), min(longest, end - start + 1)):
+            w = slice(start, start + rows)
+            logs = [math.log10(v) for v in t[w]], [math.log10(abs(v)) for v in m[w]]
+            if abs(statistics.linear_regression(*logs).slope - 1) < tolerance:
+                shape = 2.4 * (rows * rows + 1) / (rows * (rows + 1)) * (
+                    (t[start] + t[start + rows - 1]) / (t[start + rows - 1] - t[start]))
+                yield shape, start, rows, statistics.linear_regression(t[w], m[w]).slope
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_choice_among_every_window(seed):
+    # MSD bending from a cage's plateau to diffusion, with noise, 45 .. 60 rows.
+    rng = np.random.default_rng(seed)
+    rows = int(rng.integers(45, 61))
+    t = 0.1 * np.arange(1, rows + 1)
+    m = 6 * (t + 0.5 * (1 - np.exp(-5 * t))) * (1 + rng.normal(0, 0.03, rows))
+    first, end, shortest, longest = 6, rows - 4, int(rng.integers(2, 12)), int(rng.integers(15, 50))
+    expected = sorted(windows_by_hand(t, m, first, end, shortest, longest, 0.1))
+    assert msd_windows.search_step(end - first, longest, shortest, longest) == 1
+    found = msd_windows.choose_windows(t, m[None, :], first, end, shortest, longest, 0.1)
+    best = expected[0]
+    assert (found.first[0], found.length[0], found.accepted[0]) == (best[1], best[2],
+                                                                     len(expected))
+    assert found.slope[0] == approx(best[3], rel=1e-9)
+    near = [e[3] for e in expected if e[0] <= 1.5 ** 2 * best[0]]
+    assert found.comparable[0] == len(near) > 1
+    assert found.comparable_spread[0] == approx(statistics.stdev(near), rel=1e-7)
+
+
+def test_long_runs_are_searched_on_a_grid():
+    # 10^6 rows of an exact line: every window qualifies; the earliest,
+    # longest window on the grid is taken, over nearly the whole region.
+    t = np.arange(1, 10**6 + 1, dtype=float)
+    found = msd_windows.choose_windows(t, 6 * t[None, :], 10**5, 9 * 10**5, 10, 10**6 + 1, 0.1)
+    step = found.step
+    assert step > 1 and found.first[0] == 10**5
+    assert 8 * 10**5 - step < found.length[0] <= 8 * 10**5 and found.length[0] % step == 0
+    assert found.slope[0] == approx(6.0)
+
+
+@pytest.mark.parametrize("rows, given, expected", [
+    (1501, {}, (75, 1502)),
+    (120, {}, (10, 121)),
+    (1501, {"max_window": 50}, (49, 50)),
+    (1501, {"min_window": 400, "max_window": 1300}, (400, 1300)),
+])
+def test_default_windows_follow_the_run(rows, given, expected):
+    assert FitSettings(**given).windows_for(rows) == expected
