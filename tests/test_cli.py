@@ -266,7 +266,7 @@ HEADER = "# Time-averaged data for fix msd\n# TimeStep c_msdK[4] c_msdOH[4]\n"
      "log.lammps ends without LAMMPS's closing 'Total wall time' line"),
     ("msd.lammps", lambda msd: HEADER, "problems", "msd.lammps: no data rows after the header"),
     ("msd.lammps", lambda msd: HEADER + "".join(f"{10 * k} {k + 1} 1\n" for k in range(10)),
-     "failure", "too short for the window search: needs at least 14 rows, has 10"),
+     "failure", "too short for the window search: needs at least 13 rows, has 10"),
 ])
 def test_what_a_run_lacks_is_said(tmp_path, name, change, kind, text):
     file = write_run(tmp_path / "run") / name

@@ -454,6 +454,9 @@ def _block_slopes(positions: np.ndarray, layout: _Layout, first: int, last: int)
                      @ weights for b in range(layout.blocks)], axis=1)
 
 
+_RULE_WINDOW = (10, 100)  # rows: the single-origin rule's bounds before they followed the run
+
+
 def _rule_window(time: np.ndarray, msd: np.ndarray, search_lags: int,
                  settings: FitSettings) -> tuple[int, int] | None:
     """From where the single-origin fits' window would start, among lags 1
@@ -469,9 +472,13 @@ def _rule_window(time: np.ndarray, msd: np.ndarray, search_lags: int,
     if search_lags < _MIN_WINDOW_LAGS:
         return None
     head = slice(1, search_lags + 1)
+    # Only where diffusion starts is asked of the rule, so its classic
+    # bounds serve unless the user gave others.
+    min_window = _RULE_WINDOW[0] if settings.min_window is None else settings.min_window
+    max_window = _RULE_WINDOW[1] if settings.max_window is None else settings.max_window
     slope, fit_time, _ = diff_calculator(
-        time[head].tolist(), msd[head].tolist(), settings.margin, settings.min_window,
-        settings.max_window, settings.max_error, settings.min_displacement)
+        time[head].tolist(), msd[head].tolist(), settings.margin, min_window, max_window,
+        settings.max_error, settings.min_displacement)
     if not math.isfinite(slope) or len(fit_time) < 2:
         return None
     return round(fit_time[0] / time[1]), search_lags
