@@ -347,13 +347,15 @@ template <class Place> Outcome<std::size_t> DumpParser::read_rows(std::size_t co
     std::size_t bad = 0;
     const char* next = parse_row(p, window_.end() + TextWindow::padding / 2, row, bad);
     ++line_;
+    const char* const line_end =
+        next != nullptr ? next
+                        : static_cast<const char*>(std::memchr(p, '\n', window_.end() - p)) + 1;
+    // The last line of a file still being written is incomplete, not wrong.
+    if (line_end == window_.end() && window_.last_line_unfinished()) {
+      window_.consume_to(line_end);
+      return i;
+    }
     if (next == nullptr) {
-      // The last line of a file still being written is incomplete, not wrong.
-      const char* stop = static_cast<const char*>(std::memchr(p, '\n', window_.end() - p));
-      if (window_.source_finished() && stop + 1 == window_.end()) {
-        window_.consume_to(stop + 1);
-        return i;
-      }
       window_.consume_to(p);
       return row_error(p, bad);
     }

@@ -119,6 +119,9 @@ std::uint64_t ByteSource::estimated_text_size() const {
 Outcome<std::size_t> ByteSource::read_raw(char* out, std::size_t capacity) {
   for (;;) {
     const ssize_t got = ::read(fd_, out, capacity);
+    // Each read is a look for Ctrl-C too: a slow source (a FIFO fed by a
+    // running simulation) hands out little at a time and may never end.
+    if (got >= 0 && interrupt_requested()) return interrupted();
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return std::unexpected(readers::system_error(path_, errno));
     if (interrupt_requested()) return interrupted();
@@ -209,7 +212,8 @@ Outcome<bool> TextWindow::extend() {
     if (*got == 0) {
       finished_ = true;
       // The padding has room for the line feed a last line may lack.
-      if (data_end_ != begin_ && data_end_[-1] != '\n') *data_end_++ = '\n';
+      added_line_feed_ = data_end_ != begin_ && data_end_[-1] != '\n';
+      if (added_line_feed_) *data_end_++ = '\n';
       std::memset(data_end_, 0, padding - 1);
       complete_end_ = data_end_;
       return complete_end_ != begin_;

@@ -76,6 +76,9 @@ public:
   }
   // True once the source has no more text: the window holds the rest.
   bool source_finished() const { return finished_; }
+  // True when the text did not end with a line feed and one was added: its
+  // last line was cut short (every line a program writes ends with one).
+  bool last_line_unfinished() const { return added_line_feed_; }
   const ByteSource& source() const { return source_; }
 
 private:
@@ -86,6 +89,7 @@ private:
   char* data_end_;
   const char* complete_end_;
   bool finished_ = false;
+  bool added_line_feed_ = false;
   std::uint64_t discarded_ = 0;
 };
 
