@@ -67,14 +67,20 @@ def numpy_fft_msd(positions):
 
 
 def mdanalysis_road(path):
+    import warnings
+
     import MDAnalysis as mda
     import numpy as np
-    universe = mda.Universe(str(path), format="LAMMPSDUMP",
-                            lammps_coordinate_convention="unwrapped")
+    with warnings.catch_warnings():  # masses guessed, no time step: both irrelevant here
+        warnings.simplefilter("ignore")
+        universe = mda.Universe(str(path), format="LAMMPSDUMP",
+                                lammps_coordinate_convention="unwrapped")
     atoms = universe.atoms
     positions = np.empty((len(universe.trajectory), len(atoms), 3), dtype=np.float32)
-    for frame, _ in enumerate(universe.trajectory):
-        positions[frame] = atoms.positions
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for frame, _ in enumerate(universe.trajectory):
+            positions[frame] = atoms.positions
     return numpy_fft_msd(positions)
 
 

@@ -100,6 +100,17 @@ def test_selected_types_gzip_and_concatenated_members(tmp_path):
     assert read_dump(write(tmp_path, gzip.compress(text)[:-9], "cut.gz")).frames in (11, 12)
 
 
+def test_a_pipe_of_unknown_length_grows_the_rows(tmp_path):
+    truth = walks(3, 150)
+    fifo = tmp_path / "run.fifo"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=lambda: fifo.write_text(dump_text(truth, "images")))
+    writer.start()
+    dump = read_dump(fifo)
+    writer.join()
+    np.testing.assert_allclose(dump.positions, truth, atol=1e-9)
+
+
 @pytest.mark.parametrize("cut", ["ITEM: NUMBER", "ITEM: ATOMS", "row", "mid-number"])
 def test_truncated_last_frame_is_dropped_with_a_note(tmp_path, cut):
     text = dump_text(walks(4, 5))
