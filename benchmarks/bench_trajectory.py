@@ -164,6 +164,8 @@ def main(quick):
             peak = harness.child(__name__, "memory", "default", path=str(path), road=road,
                                  atoms=atoms, frames=frames)
             line = f"  {road:28s}{peak / 1e6:9.0f} MB  {peak / kept:5.2f}x kept"
-            if road == OURS:
+            # The reader's fixed buffers (a 4 MB text window, a 2 MB block of
+            # frames) outweigh small coordinate sets: the target is for large.
+            if road == OURS and big:
                 line += f"   target <= 1.3x: {'met' if peak <= 1.3 * kept else 'MISSED'}"
             print(line)
