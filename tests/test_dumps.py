@@ -29,7 +29,7 @@ def walks(atoms, frames, step=0.5, seed=0):
     return np.cumsum(steps, axis=2)
 
 
-def dump_text(positions, style="unwrapped", shuffle=True, tilts=None):
+def dump_text(positions, style="unwrapped", shuffle=True, tilts=None, digits=12):
     """The dump LAMMPS would write: extra columns around the ones read, atoms
     in a new order every frame (ids 3, 6, 9, ...; types alternate 1, 2)."""
     atoms, _, frames = positions.shape
@@ -51,7 +51,7 @@ def dump_text(positions, style="unwrapped", shuffle=True, tilts=None):
                     f"ITEM: ATOMS id mol type {STYLES[style]} q\n")
         for i in rng.permutation(atoms) if shuffle else range(atoms):
             images = " ".join(map(str, image[i])) + " " if "ix" in STYLES[style] else ""
-            text.append(f"{3 * i + 3} 7 {1 + i % 2} {' '.join(f'{v:.12f}' for v in values[i])} "
+            text.append(f"{3 * i + 3} 7 {1 + i % 2} {' '.join(f'{v:.{digits}f}' for v in values[i])} "
                         f"{images}-0.8\n")
     return "".join(text)
 
@@ -87,6 +87,14 @@ def test_every_style_reads_back_the_walks(tmp_path, style):
     np.testing.assert_allclose(dump.volumes, np.prod(EDGE))
     jumps = [n for n in dump.notes if "smallest jump" in n]
     assert len(jumps) == (style in ("scaled", "wrapped"))
+
+
+@pytest.mark.parametrize("digits", [0, 1, 4, 6, 9])
+def test_coordinates_are_the_nearest_doubles_of_their_text(tmp_path, digits):
+    truth = walks(8, 6, step=40) - 100  # one to three integer digits, either sign
+    dump = read_dump(write(tmp_path, dump_text(truth, digits=digits)))
+    expected = np.vectorize(lambda v: float(f"{v:.{digits}f}"))(truth)
+    assert dump.positions.tobytes() == expected.tobytes()
 
 
 def test_selected_types_gzip_and_concatenated_members(tmp_path):

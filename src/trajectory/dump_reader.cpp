@@ -1,6 +1,7 @@
 #include "trajectory/dump_reader.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -34,14 +35,17 @@ struct Row {
 };
 
 // Turns a row's fields into Cartesian coordinates: offset + scale·p +
-// image·period per axis, so one form serves every coordinate style (for
-// unwrapped columns it is 0 + 1·p + 0·0 = p exactly).
+// image·period per axis, one form for every style that needs one. Positions
+// written as they are (xu yu zu, or x y z to be unwrapped by jumps) are
+// taken as read: even adding zero would turn a -0 into +0.
 struct CoordinateMap {
   double offset[3];
   double scale[3];
   double period[3];
+  bool as_read;
 
-  CoordinateMap(const AtomColumns& columns, const Box& box) {
+  CoordinateMap(const AtomColumns& columns, const Box& box)
+      : as_read(!columns.scaled() && !columns.has_images()) {
     for (int axis = 0; axis < 3; ++axis) {
       offset[axis] = columns.scaled() ? box.low[axis] : 0.0;
       scale[axis] = columns.scaled() ? box.edge[axis] : 1.0;
@@ -50,24 +54,40 @@ struct CoordinateMap {
   }
   void apply(const Row& row, double* out) const {
     for (int axis = 0; axis < 3; ++axis)
-      out[axis] = offset[axis] + scale[axis] * row.position[axis] +
-                  static_cast<double>(row.image[axis]) * period[axis];
+      out[axis] = as_read ? row.position[axis]
+                          : offset[axis] + scale[axis] * row.position[axis] +
+                                static_cast<double>(row.image[axis]) * period[axis];
   }
 };
 
-// A coordinate field. Dumps write short decimals ("%.4f" by default), whose
-// digits and power of ten are both exact in float64: one division or
-// multiplication then rounds correctly (Clinger's fast path), and that is
-// tried before the number rule's general roads, which give the same value.
+// A coordinate field. Dumps write short fixed-point decimals ("%.4f" by
+// default): a sign, a few digits, the point, a few digits. Their at most
+// eight digits and the power of ten are both exact in float64, so one
+// division rounds correctly (Clinger's fast path) and gives the number
+// rule's value. They are read here without a branch on their shape: the
+// point is taken out of the first word by masks wherever it stands, since
+// the number of integer digits changes from field to field and a branch on
+// it would be mispredicted half the time. Any other shape goes to the
+// number rule.
 [[gnu::always_inline]] inline const char* read_coordinate(const char* p, const char* end,
                                                           double& value) {
   if constexpr (readers::words_are_little_endian) {
-    readers::detail::CommonLiteral literal;
-    const char* const literal_end = readers::detail::read_common_shape(p, literal);
-    if (literal_end != nullptr &&
-        readers::detail::exact_quotient_or_product(literal.mantissa, literal.scale, value)) {
-      if (literal.negative) value = -value;
-      return literal_end;
+    const bool negative = *p == '-';
+    const char* const digits = p + negative;
+    const std::uint64_t word = readers::load_word(digits);
+    const int integer_digits = readers::leading_digits(word);
+    if (integer_digits > 0 && integer_digits < 8 && digits[integer_digits] == '.') {
+      const std::uint64_t kept = (std::uint64_t{1} << (8 * integer_digits)) - 1;
+      const std::uint64_t joined = (word & kept) | (readers::load_word(digits + 1) & ~kept);
+      const std::uint64_t non_digits = readers::non_digit_bytes(joined);
+      const char* const stop = digits + 1 + std::countr_zero(non_digits) / 8;
+      if (non_digits != 0 && (is_blank(*stop) || *stop == '\n')) {
+        const double magnitude =
+            static_cast<double>(readers::detail::padded_digits_value(joined, non_digits)) /
+            readers::detail::exact_powers_of_ten[8 - integer_digits];
+        value = negative ? -magnitude : magnitude;
+        return stop;
+      }
     }
   }
   return readers::read_number_prefix(p, end, value);
