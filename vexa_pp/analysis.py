@@ -30,6 +30,7 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass, field
 from fnmatch import fnmatchcase
 from pathlib import Path
+from typing import cast
 
 from . import lammps, physics, salts
 from ._vexa_pp import (
@@ -39,12 +40,11 @@ from ._vexa_pp import (
     laliberte_density,
     laliberte_viscosity,
     local_maximum_finder,
-    parse_thermoprop,
-    parse_vexa_file,
     parse_volume_density,
     read_group_count,
     tau_calculator,
 )
+from .tables import read_table
 from .uncertainty import block_average, line_fit, spread, window_spread
 
 TRANSPORT_TABLES = ("diffself.dat", "diffonsag.dat", "viscosity.dat", "thermconductivity.dat")
@@ -531,7 +531,7 @@ def _check_rows(report: RunReport, path: Path, rows: int, time_header: bool = Fa
 
 
 def _fit_table(report: RunReport, path: Path, settings: FitSettings) -> None:
-    table = _read(report, parse_vexa_file, path)
+    table = _read(report, read_table, path)
     if table is None:
         return
     names = list(table)
@@ -541,12 +541,13 @@ def _fit_table(report: RunReport, path: Path, settings: FitSettings) -> None:
     if not columns:
         report.notes.append(f"{path.name}: no MSD column (columns: {', '.join(names)})")
         return
-    time = table[time_name]
+    time = table[time_name].tolist()
     for column in columns:
         group = column[3:].lstrip("_") or None
         if group not in report.groups and group not in KNOWN_IONS:
             group = None
-        report.msd.append(fit_msd(path.name, column, time, table[column], settings, group))
+        report.msd.append(fit_msd(path.name, column, time, table[column].tolist(), settings,
+                                  group))
 
 
 def _fit_msd_file(report: RunReport, path: Path, log: lammps.RunLog,
@@ -668,7 +669,7 @@ def _check_fits(report: RunReport) -> None:
 
 
 def _thermo_means(report: RunReport, path: Path) -> None:
-    table = _read(report, parse_thermoprop, path)
+    table = _read(report, lambda p: read_table(p, "thermo"), path)
     if table is None:
         return
     _check_rows(report, path, len(next(iter(table.values()), [])))
@@ -676,7 +677,9 @@ def _thermo_means(report: RunReport, path: Path) -> None:
     for name, values in table.items():
         if name.lower() == "timestep":
             continue
-        blocked, rows = block_average(values), spread(values)
+        # Both read a float64 array as it is (numpy, and the buffer protocol).
+        series = cast(Sequence[float], values)
+        blocked, rows = block_average(series), spread(series)
         stats[name] = ColumnStats(blocked.mean, blocked.error, blocked.converged, rows.std,
                                   rows.count)
     if not stats:
@@ -689,10 +692,10 @@ def _series(report: RunReport, path: Path) -> SeriesValue | None:
     if first is None:
         return None
     try:
-        table = parse_thermoprop(str(path))
+        table = read_table(path, "thermo")
     except (OSError, ValueError):
         table = {}
-    values = list(table.values())[1] if len(table) > 1 else [first]
+    values = list(table.values())[1].tolist() if len(table) > 1 else [first]
     blocked = block_average(values)
     return SeriesValue(first, blocked.mean, blocked.error, blocked.converged, len(values))
 
