@@ -5,6 +5,7 @@ behind the note on dropped rows is held to what the reader drops."""
 
 import os
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -67,6 +68,23 @@ MODELS = {
 }
 SHORT = {"vexa": "parse_vexa_file", "thermo": "parse_thermoprop", "angle": "parse_bond_angle",
          "volume": "parse_volume_density"}
+
+
+# The array reader of each table layout, read back as lists: it must agree with
+# the list reader on every file, errors included.
+ARRAY_KINDS = {"parse_vexa_file": "transport", "parse_thermoprop": "thermo",
+               "parse_bond_angle": "bond_angle"}
+
+
+def array_reader(kind):
+    from vexa_pp.tables import read_table
+
+    def read(path):
+        table = read_table(path, kind)
+        for column in table.values():
+            assert column.dtype == np.float64 and column.ndim == 1 and column.flags.c_contiguous
+        return {name: column.tolist() for name, column in table.items()}
+    return read
 
 
 def reader(module, key):
@@ -159,6 +177,8 @@ def test_cases(module, write_file, key, content, expected):
         expected = ("ok", canon(expected))
     assert outcome(function, path, *extra) == expected
     assert outcome(model, content, path, *extra) == expected
+    if function.__name__ in ARRAY_KINDS:
+        assert outcome(array_reader(ARRAY_KINDS[function.__name__]), path) == expected
 
 
 WITH_SEPARATOR = {  # reader: (content, with {c} for the character; result if it separates)
@@ -222,8 +242,13 @@ BAD_UTF8 = [b"\xff", b"\x80", b"\xc0\x80", b"\xc1\xbf", b"\xe0\x80\x80", b"\xe0\
 def test_read_errors(module, raised, write_file, tmp_path, monkeypatch, key):
     function, _, extra = reader(module, key)
 
+    arrays = array_reader(ARRAY_KINDS[function.__name__]) if function.__name__ in ARRAY_KINDS \
+        else None
+
     def refused(path, reason):
         assert raised(function, path, *extra) == (OSError, (f"{path}: {reason}",), None)
+        if arrays:
+            assert raised(arrays, path) == (OSError, (f"{path}: {reason}",), None)
 
     refused(str(tmp_path / "missing \u00e9.dat"), f"{os.strerror(2)} (os error 2)")
     refused(str(tmp_path), f"{os.strerror(21)} (os error 21)")
@@ -290,7 +315,10 @@ group_names = st.one_of(st.sampled_from(NAMES), st.text(max_size=3))
 def test_generated_files(module, tmp_path_factory, text, name):
     path = write(tmp_path_factory.getbasetemp() / "generated.dat", text)
     for function, model in MODELS.items():
-        assert outcome(getattr(module, function), path) == outcome(model, text, path), function
+        expected = outcome(model, text, path)
+        assert outcome(getattr(module, function), path) == expected, function
+        if function in ARRAY_KINDS:
+            assert outcome(array_reader(ARRAY_KINDS[function]), path) == expected, function
     assert outcome(module.read_group_count, path, name) == outcome(group_model, text, path, name)
 
 

@@ -57,3 +57,12 @@ __all__ = [
     "diffusion_adjustment",
 ]
 __version__ = "0.1.0"
+
+
+def __getattr__(name: str) -> object:
+    # The array readers bring numpy in: only on first use.
+    if name == "read_table":
+        from .tables import read_table
+
+        return read_table
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

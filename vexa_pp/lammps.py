@@ -14,8 +14,10 @@ import re
 from dataclasses import dataclass, field, replace
 from pathlib import Path
 
+import numpy as np
+
 from . import row_rule
-from ._vexa_pp import parse_bond_angle, parse_thermoprop
+from .tables import read_table
 
 LOG_NAME = "log.lammps"
 
@@ -247,14 +249,15 @@ def read_msd_file(path: Path, log: RunLog) -> MsdTable:
         dt = log.timestep_for(path)
     except ValueError as exc:
         raise ValueError(f"{path}: {exc}") from None
-    table = parse_thermoprop(str(path))
-    steps = table.get("TimeStep", [])
-    first = steps[0] if steps else 0.0
+    table = read_table(path, "thermo")
+    steps = table["TimeStep"] if "TimeStep" in table else np.zeros(0)
+    first = steps[0] if len(steps) else 0.0
     seconds = dt * units.time
     area = units.length ** 2
+    # Element by element the same two roundings as in Python floats.
     return MsdTable(
-        time=[(step - first) * seconds for step in steps],
-        columns={label: [value * area for value in table[name]]
+        time=((steps - first) * seconds).tolist(),
+        columns={label: (table[name] * area).tolist()
                  for name, label in msd_columns(list(table), log).items()},
         timestep=seconds,
     )
@@ -270,11 +273,11 @@ class HistogramBlock:
 def histogram_blocks(path: Path) -> tuple[str, list[HistogramBlock]]:
     """The blocks of a `fix ave/histo` file and the name of their value column.
 
-    `parse_bond_angle` reads every row after the first statistics line as
+    The bond-angle reader reads every row after the first statistics line as
     data, so from the second block on each block starts with its statistics
     line (step, bins, ...) read as a row. The bins per block come from the
     first statistics line."""
-    table = parse_bond_angle(str(path))
+    table = {name: column.tolist() for name, column in read_table(path, "bond_angle").items()}
     names = list(table)
     value_name = next((n for n in ("Count/Total", "Count") if n in table),
                       names[-1] if names else "")

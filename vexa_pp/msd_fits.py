@@ -11,11 +11,12 @@ from pathlib import Path
 import numpy as np
 
 from . import lammps, physics
-from ._vexa_pp import diff_calculator, parse_vexa_file
-from .results import FitSettings, MsdFit, RunReport
-from .run_files import check_rows, read_or_report
+from ._vexa_pp import diff_calculator
 from .msd_sampling import search_scatter
 from .msd_windows import WindowChoice, choose_windows
+from .results import FitSettings, MsdFit, RunReport
+from .run_files import check_rows, read_or_report
+from .tables import read_table
 from .uncertainty import line_fit, sampling_error, spread
 
 # Self-diffusion coefficients of liquids lie well inside this band; a value
@@ -32,7 +33,7 @@ SMALL_SHARE = 0.1
 
 def fit_table(report: RunReport, path: Path, settings: FitSettings) -> None:
     """Every MSD column of a '#Time' table (time in s, MSD in m^2)."""
-    table = read_or_report(report, parse_vexa_file, path)
+    table = read_or_report(report, read_table, path)
     if table is None:
         return
     names = list(table)
@@ -42,12 +43,12 @@ def fit_table(report: RunReport, path: Path, settings: FitSettings) -> None:
     if not columns:
         report.notes.append(f"{path.name}: no MSD column (columns: {', '.join(names)})")
         return
-    time = table[time_name]
+    time = table[time_name].tolist()
     for column in columns:
         group = column[3:].lstrip("_") or None
         if group not in report.groups and group not in physics.ION_CHARGES:
             group = None
-        report.msd.append(fit_msd(path.name, column, time, table[column], settings, group,
+        report.msd.append(fit_msd(path.name, column, time, table[column].tolist(), settings, group,
                                   report.groups.get(group) if group else None))
 
 

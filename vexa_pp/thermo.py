@@ -3,17 +3,20 @@ block-averaged standard errors, in the units the run wrote them in."""
 
 from __future__ import annotations
 
+from collections.abc import Sequence
 from pathlib import Path
+from typing import cast
 
-from ._vexa_pp import parse_thermoprop, parse_volume_density
+from ._vexa_pp import parse_volume_density
 from .results import ColumnStats, RunReport, SeriesValue
 from .run_files import check_rows, read_or_report
+from .tables import read_table
 from .uncertainty import block_average, spread
 
 
 def thermo_means(report: RunReport, path: Path) -> None:
     """The statistics of every column but the timestep, in report.thermo."""
-    table = read_or_report(report, parse_thermoprop, path)
+    table = read_or_report(report, lambda p: read_table(p, "thermo"), path)
     if table is None:
         return
     check_rows(report, path, len(next(iter(table.values()), [])))
@@ -21,7 +24,9 @@ def thermo_means(report: RunReport, path: Path) -> None:
     for name, values in table.items():
         if name.lower() == "timestep":
             continue
-        blocked, rows = block_average(values), spread(values)
+        # Both read a float64 array as it is (numpy, and the buffer protocol).
+        column = cast(Sequence[float], values)
+        blocked, rows = block_average(column), spread(column)
         stats[name] = ColumnStats(blocked.mean, blocked.error, blocked.converged, rows.std,
                                   rows.count)
     if not stats:
@@ -37,9 +42,9 @@ def series(report: RunReport, path: Path) -> SeriesValue | None:
     if first is None:
         return None
     try:
-        table = parse_thermoprop(str(path))
+        table = read_table(path, "thermo")
     except (OSError, ValueError):
         table = {}
-    values = list(table.values())[1] if len(table) > 1 else [first]
+    values = list(table.values())[1].tolist() if len(table) > 1 else [first]
     blocked = block_average(values)
     return SeriesValue(first, blocked.mean, blocked.error, blocked.converged, len(values))

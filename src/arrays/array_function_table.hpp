@@ -6,6 +6,8 @@
 #include <tuple>
 
 #include "arrays/released_function.hpp"
+#include "arrays/table_array_results.hpp"
+#include "arrays/table_arrays.hpp"
 #include "trajectory/dump_reader.hpp"
 #include "trajectory/multi_origin_msd.hpp"
 
@@ -30,6 +32,27 @@ warnings): positions have the shape (atoms, 3, frames), unwrapped.)"},
         "mean_msd", "positions, atoms",
         R"(Multi-origin mean squared displacement averaged over the atoms whose
 indices `atoms` (int64) lists. Returns (frames,).)"},
+
+    ReleasedFunction<&read_transport_table>{
+        "read_transport_table", "path",
+        R"(Read a transport table as parse_vexa_file does, into float64 arrays.
+
+Returns a dict mapping column name -> numpy.ndarray; rows, names and errors
+are parse_vexa_file's.)"},
+
+    ReleasedFunction<&read_thermo_table>{
+        "read_thermo_table", "path",
+        R"(Read a thermodynamic table as parse_thermoprop does, into float64 arrays.
+
+Returns a dict mapping column name -> numpy.ndarray; rows, names and errors
+are parse_thermoprop's.)"},
+
+    ReleasedFunction<&read_bond_angle_table>{
+        "read_bond_angle_table", "path",
+        R"(Read a bond-angle histogram as parse_bond_angle does, into float64 arrays.
+
+Returns a dict mapping column name -> numpy.ndarray; rows, names and errors
+are parse_bond_angle's.)"},
 };
 
 } // namespace vexa::arrays

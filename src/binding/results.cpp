@@ -14,7 +14,7 @@ PyObject* to_python(std::uint64_t value) {
   return PyLong_FromUnsignedLongLong(value);
 }
 
-PyObject* to_python(const FloatArray& values) {
+PyObject* to_python(std::span<const double> values) {
   const auto size = static_cast<Py_ssize_t>(values.size());
   Ref list(PyList_New(size));
   if (!list) return nullptr;
@@ -46,9 +46,9 @@ PyObject* to_python(ColumnTable&& table) {
     Ref key(PyUnicode_DecodeUTF8(column.name.data(), static_cast<Py_ssize_t>(column.name.size()),
                                  "replace"));
     if (!key) return nullptr;
-    Ref values(to_python(column.values));
+    Ref values(to_python(std::span<const double>(column.values)));
     if (!values) return nullptr;
-    FloatArray().swap(column.values);
+    column.values = ColumnValues();
     // A repeated name keeps its first position and takes the later column.
     if (PyDict_SetItem(dict.get(), key.get(), values.get()) != 0) return nullptr;
   }

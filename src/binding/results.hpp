@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <tuple>
 #include <utility>
 
@@ -15,7 +16,10 @@ namespace vexa::binding {
 
 PyObject* to_python(double value);
 PyObject* to_python(std::uint64_t value);
-PyObject* to_python(const FloatArray& values);
+PyObject* to_python(std::span<const double> values);
+inline PyObject* to_python(const FloatArray& values) {
+  return to_python(std::span<const double>(values));
+}
 // Consumes the table: each column's values are released once its list exists.
 PyObject* to_python(ColumnTable&& table);
 

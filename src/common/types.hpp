@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/column_values.hpp"
+
 namespace vexa {
 
 // A one-dimensional run of float64 values, owned by the body that receives it.
@@ -11,10 +13,11 @@ using FloatArray = std::vector<double>;
 
 struct Column {
   std::string name;
-  FloatArray values;
+  ColumnValues values;
 };
 
-// Columns of equal length in file order; becomes a dict of lists in Python.
+// Columns of equal length in file order; becomes a dict of lists in Python,
+// or of numpy arrays.
 using ColumnTable = std::vector<Column>;
 
 } // namespace vexa

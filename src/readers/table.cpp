@@ -54,21 +54,16 @@ private:
   std::vector<std::pair<std::size_t, std::size_t>> kept_;
 };
 
-// Rows are read in place into a block of rows stored column by column, and
-// the block goes to the columns when it is full: a row's values are written
-// as its fields are read, and a row found incomplete is dropped by not
-// counting it.
+// Rows are read straight into the columns: a row's values are written at
+// the next row's place as its fields are read, and a row found incomplete is
+// dropped by not counting it. The columns grow together when full.
 class ColumnCollector {
 public:
-  ColumnCollector(const Layout& layout, std::size_t rows)
-      : layout_(layout),
-        block_rows_(std::clamp<std::size_t>(block_values / layout.names().size(), 1, 512)),
-        block_(layout.names().size() * block_rows_) {
+  ColumnCollector(const Layout& layout, std::size_t rows) : layout_(layout) {
     columns_.reserve(layout.names().size());
-    for (const std::string_view name : layout.names()) {
+    for (const std::string_view name : layout.names())
       columns_.push_back(Column{std::string(name), {}});
-      columns_.back().values.reserve(rows);
-    }
+    grow(std::max<std::size_t>(rows, 1));
   }
 
   // Every line of the text is a candidate row. With HashMarks::remove each
@@ -80,16 +75,13 @@ public:
   bool add_rows(std::string_view text, HashMarks marks);
 
   ColumnTable finish() && {
-    flush();
+    for (Column& column : columns_)
+      column.values.set_size(filled_);
     return std::move(columns_);
   }
 
 private:
-  // Values in a block: small enough to stay in the processor's cache, and
-  // no more memory than a few rows even for a header of very many names.
-  static constexpr std::size_t block_values = std::size_t{1} << 16;
-
-  // Reads the row's fields from p into the block's next row, never past the
+  // Reads the row's fields from p into the next row's place, never past the
   // line's end; p is left where reading stopped. True when the row is
   // complete.
   [[gnu::always_inline]] bool read_row(const char*& p, const char* end);
@@ -98,20 +90,21 @@ private:
     if (read_row(p, p + line.size())) commit_row();
   }
   void commit_row() {
-    if (++filled_ == block_rows_) flush();
+    if (++filled_ == capacity_) grow(capacity_ * 2);
   }
-  void flush() {
-    for (std::size_t k = 0; k < columns_.size(); ++k) {
-      const double* const first = block_.data() + k * block_rows_;
-      columns_[k].values.insert(columns_[k].values.end(), first, first + filled_);
+  void grow(std::size_t rows) {
+    places_.clear();
+    for (Column& column : columns_) {
+      column.values.reserve(rows);
+      places_.push_back(column.values.data());
     }
-    filled_ = 0;
+    capacity_ = rows;
   }
 
   const Layout& layout_;
-  const std::size_t block_rows_;
   ColumnTable columns_;
-  std::vector<double> block_; // column k's rows at [k·block_rows_, (k + 1)·block_rows_)
+  std::vector<double*> places_; // where each column's values start
+  std::size_t capacity_ = 0;    // rows every column has room for
   std::size_t filled_ = 0;
   std::string scratch_;
 };
@@ -147,21 +140,21 @@ private:
 
 inline bool ColumnCollector::read_row(const char*& cursor, const char* end) {
   const auto& kept = layout_.kept();
-  const std::size_t stride = block_rows_;
-  double* slot = block_.data() + filled_;
+  double* const* const places = places_.data();
+  const std::size_t row = filled_;
   const char* p = cursor;
   bool complete = true;
   if (kept.empty()) {
     const std::size_t columns = columns_.size();
-    for (std::size_t k = 0; k < columns && complete; ++k, slot += stride)
-      complete = read_field(p, end, *slot);
+    for (std::size_t k = 0; k < columns && complete; ++k)
+      complete = read_field(p, end, places[k][row]);
   } else {
     auto next = kept.begin();
     double value = 0.0;
     const std::size_t fields = layout_.fields();
     for (std::size_t field = 0; field < fields && complete; ++field) {
       complete = read_field(p, end, value);
-      if (next != kept.end() && next->first == field) slot[(next++)->second * stride] = value;
+      if (next != kept.end() && next->first == field) places[(next++)->second][row] = value;
     }
   }
   cursor = p;
