@@ -13,6 +13,7 @@ import asyncio
 import dataclasses
 import json
 import os
+import time
 import uuid
 from collections.abc import Callable, Sequence
 from pathlib import Path
@@ -46,7 +47,7 @@ def connect(address: str | None = None, scheduler_file: Path | None = None,
     except ImportError:
         raise ClusterUnavailable(f"a Dask cluster needs Dask's distributed scheduler: {INSTALL}")
     if scheduler_file is not None:
-        address = _address_in(scheduler_file)
+        address = _address_in(scheduler_file, time.monotonic() + timeout)
     try:
         # Dask's own wait for a scheduler file never ends when the file is
         # missing, so the file is read above and the address connected to.
@@ -57,7 +58,11 @@ def connect(address: str | None = None, scheduler_file: Path | None = None,
                                  f"({type(exc).__name__}: {exc})") from None
 
 
-def _address_in(scheduler_file: Path) -> str:
+def _address_in(scheduler_file: Path, deadline: float) -> str:
+    """The address in a scheduler file, which a scheduler started a moment
+    ago may not have written yet: it is waited for until deadline."""
+    while not scheduler_file.exists() and time.monotonic() < deadline:
+        time.sleep(0.1)
     try:
         address = json.loads(scheduler_file.read_bytes())["address"]
     except OSError as exc:
@@ -117,7 +122,8 @@ def _outcome(path: Path, future: Any) -> RunReport:
         reason = f"the Dask workers analysing it died ({exc})"
     except (Exception, asyncio.CancelledError) as exc:  # noqa: BLE001 - named with the run
         reason = f"analysis on the cluster failed with {type(exc).__name__}: {exc}"
-    return RunReport(path, error=f"{shown(path)}: {reason}")
+    # Dask's messages run over several lines, which the report keeps in one.
+    return RunReport(path, error=f"{shown(path)}: {' '.join(reason.split())}")
 
 
 def _analyze_from(path: Path, cwd: str, options: Options) -> RunReport:
