@@ -49,8 +49,6 @@ def connect(address: str | None = None, scheduler_file: Path | None = None,
     if scheduler_file is not None:
         address = _address_in(scheduler_file, time.monotonic() + timeout)
     try:
-        # Dask's own wait for a scheduler file never ends when the file is
-        # missing, so the file is read above and the address connected to.
         return distributed.Client(  # type: ignore[no-untyped-call]
             address, timeout=timeout, set_as_default=False)
     except (OSError, ValueError, ImportError) as exc:
@@ -60,7 +58,8 @@ def connect(address: str | None = None, scheduler_file: Path | None = None,
 
 def _address_in(scheduler_file: Path, deadline: float) -> str:
     """The address in a scheduler file, which a scheduler started a moment
-    ago may not have written yet: it is waited for until deadline."""
+    ago may not have written yet: it is waited for until deadline (Dask's
+    own wait for the file has no end)."""
     while not scheduler_file.exists() and time.monotonic() < deadline:
         time.sleep(0.1)
     try:
@@ -119,7 +118,9 @@ def _outcome(path: Path, future: Any) -> RunReport:
         report: RunReport = future.result()
         return report
     except KilledWorker as exc:
-        reason = f"the Dask workers analysing it died ({exc})"
+        last = getattr(exc.last_worker, "address", exc.last_worker)
+        reason = (f"the Dask workers analysing it died, {exc.allowed_failures + 1} in turn, the "
+                  f"last at {last} (a crash, or the memory ran out: the workers' logs say which)")
     except (Exception, asyncio.CancelledError) as exc:  # noqa: BLE001 - named with the run
         reason = f"analysis on the cluster failed with {type(exc).__name__}: {exc}"
     # Dask's messages run over several lines, which the report keeps in one.
