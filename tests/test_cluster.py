@@ -4,6 +4,7 @@ import os
 import signal
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
@@ -22,6 +23,10 @@ def client():
         local = distributed.LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None)
     with local, distributed.Client(local, set_as_default=False) as client:
         yield client
+    # The scheduler's thread for unpickling graphs would outlive the module
+    # in this process, where later tests fork.
+    distributed.utils._offload_executor.shutdown()
+    distributed.utils._offload_executor = ThreadPoolExecutor(1, "Dask-Offload")
 
 
 @pytest.mark.parametrize("options", [analysis.Options(), analysis.Options(solvent_molar_mass=0)],

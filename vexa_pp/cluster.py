@@ -48,12 +48,29 @@ def connect(address: str | None = None, scheduler_file: Path | None = None,
         raise ClusterUnavailable(f"a Dask cluster needs Dask's distributed scheduler: {INSTALL}")
     if scheduler_file is not None:
         address = _address_in(scheduler_file, time.monotonic() + timeout)
+    # TLS and the like, as Dask's configuration says
+    security = distributed.Security()  # type: ignore[no-untyped-call]
     try:
+        # A Client that cannot connect leaves its event-loop thread running
+        # in this process, so the scheduler is first asked who it is from a
+        # loop that ends with the question.
+        args = security.get_connection_args("client")  # type: ignore[no-untyped-call]
+        asyncio.run(asyncio.wait_for(_ask_identity(address, timeout, args), timeout))
         return distributed.Client(  # type: ignore[no-untyped-call]
-            address, timeout=timeout, set_as_default=False)
+            address, timeout=timeout, set_as_default=False, security=security)
     except (OSError, ValueError, ImportError) as exc:
-        raise ClusterUnavailable(f"no Dask scheduler answers at {address} within {timeout:g} s "
-                                 f"({type(exc).__name__}: {exc})") from None
+        detail = f": {type(exc).__name__}: {exc}" if str(exc) else ""
+        raise ClusterUnavailable(f"no Dask scheduler answers at {address} within {timeout:g} s"
+                                 f"{detail}") from None
+
+
+async def _ask_identity(address: str | None, timeout: float,
+                        connection_args: dict[str, Any]) -> None:
+    from distributed import rpc
+
+    async with rpc(  # type: ignore[no-untyped-call]
+            address, timeout=timeout, connection_args=connection_args) as scheduler:
+        await scheduler.identity()  # which something else listening there may never answer
 
 
 def _address_in(scheduler_file: Path, deadline: float) -> str:
