@@ -1,6 +1,9 @@
 """`vexa-pp analyze` of four runs one after another against the same runs in
 two worker processes, for runs of several sizes: where a worker pays for its
-start, which is what analysis.BYTES_PER_WORKER is set from.
+start, which is what analysis.BYTES_PER_WORKER is set from. Beside them, the
+runs sent to a Dask cluster of two single-thread workers that is already up
+(as a cluster is when a user sends runs to it): what a run costs in tasks,
+pickled options and reports, and the scheduler's round trips.
 
 A run is the bundled LAMMPS sample with its MSD file stretched to the rows
 asked for (the same diffusion with a little noise), so every run is
@@ -16,6 +19,7 @@ import harness
 CACHE = Path("/var/tmp/vexa_pp-bench/jobs")
 ROWS = (200, 5_000, 20_000, 60_000)  # MSD rows per run; 200 is the sample's size
 RUNS = 4
+DASK = "2 Dask workers"
 
 
 def make_run(rows, copy):
@@ -41,12 +45,20 @@ def make_run(rows, copy):
 
 
 def timings(paths, reps, warmup):
-    from vexa_pp import analysis
+    from vexa_pp import analysis, cluster
     runs = [Path(p) for p in paths]
     options = analysis.Options()
-    return harness.compare({f"{jobs} job{'s' * (jobs > 1)}": (
-        lambda jobs=jobs: analysis.analyze_runs(runs, options, jobs)) for jobs in (1, 2)},
-        reps, warmup)
+    contenders = {f"{jobs} job{'s' * (jobs > 1)}": (
+        lambda jobs=jobs: analysis.analyze_runs(runs, options, jobs)) for jobs in (1, 2)}
+    try:
+        import distributed
+    except ImportError:
+        return harness.compare(contenders, reps, warmup)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1,
+                                  dashboard_address=None) as local, \
+            distributed.Client(local, set_as_default=False) as client:
+        contenders[DASK] = lambda: cluster.analyze_runs(runs, options, client)
+        return harness.compare(contenders, reps, warmup)
 
 
 def main(quick):
@@ -60,5 +72,6 @@ def main(quick):
                                             warmup=warmup)}
         harness.report(f"== {RUNS} runs of {rows:,} MSD rows, {size / 1e6:.2f} MB in all",
                        results, "MB/s", lambda s: size / 1e6 / s["median"],
-                       [("serial / 2 jobs", "1 job", "2 jobs", None)])
+                       [("serial / 2 jobs", "1 job", "2 jobs", None)] +
+                       [("serial / Dask", "1 job", DASK, None)] * (DASK in results["default"]))
     sys.stdout.flush()

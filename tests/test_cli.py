@@ -411,7 +411,7 @@ def test_a_run_that_raises_leaves_the_others(tmp_path):
 
 
 def test_interrupted(monkeypatch):
-    def interrupted(*args):
+    def interrupted(*args, **kwargs):
         raise KeyboardInterrupt
 
     monkeypatch.setattr(analysis, "analyze_runs", interrupted)

@@ -14,7 +14,7 @@ from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
 from typing import TextIO
 
-from . import __version__, analysis, physics, plots, report, results, salts, water_models
+from . import __version__, analysis, cluster, physics, plots, report, results, salts, water_models
 from .cli_help import ANALYZE_HELP, DESCRIPTION, HOP_HELP, props_help
 from ._vexa_pp import diffusion_adjustment, tau_calculator
 
@@ -153,10 +153,24 @@ def build_parser() -> argparse.ArgumentParser:
     analyze.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                          help="show a progress bar on stderr (default: when several runs "
                               "are analysed and stderr is a terminal)")
-    analyze.add_argument("--jobs", type=_positive_int, default=os.process_cpu_count() or 1,
-                         metavar="N", help="analyse the runs in up to N worker processes, fewer "
-                                           "when the runs are few or small; the results do "
-                                           "not depend on it [the cores: %(default)s]")
+    where = analyze.add_argument_group(
+        "where the runs are analysed", "one of these; the results do not depend on it")
+    workers = where.add_mutually_exclusive_group()
+    workers.add_argument("--jobs", type=_positive_int, default=os.process_cpu_count() or 1,
+                         metavar="N", help="analyse the runs in up to N worker processes on "
+                                           "this machine, fewer when the runs are few or "
+                                           "small [the cores: %(default)s]")
+    workers.add_argument("--scheduler", metavar="ADDRESS",
+                         help="send each run to the workers of the Dask scheduler at ADDRESS "
+                              "(tcp://host:8786), which read its files where they are; "
+                              f"needs {cluster.INSTALL}")
+    workers.add_argument("--scheduler-file", type=Path, metavar="PATH",
+                         help="the same, with the scheduler named by the file that "
+                              "`dask scheduler --scheduler-file PATH` wrote")
+    where.add_argument("--scheduler-timeout", type=_positive_float,
+                       default=cluster.CONNECT_TIMEOUT, metavar="SECONDS",
+                       help="give up when the scheduler does not answer within SECONDS "
+                            "[%(default)s]")
     fit = analyze.add_argument_group(
         "MSD fit", "how the diffusive window is searched (defaults in brackets)")
     defaults = results.FitSettings()
@@ -311,19 +325,18 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
     runs, repeated = analysis.distinct_runs(args.runs)
     for note in repeated:
         err.write(f"{parser.prog}: note: {note}\n")
-    jobs = analysis.workers(runs, args.jobs)
-    show_progress = args.progress
-    if show_progress is None:
-        show_progress = len(runs) > 1 and err.isatty()
-    if show_progress:
-        from tqdm import tqdm  # type: ignore[import-untyped]
-
-        # No monitor thread: it would outlive the bar in a caller's process.
-        tqdm.monitor_interval = 0
-        with tqdm(total=len(runs), file=err, unit="run") as bar:
-            reports = analysis.analyze_runs(runs, options, jobs, lambda path: bar.update())
-    else:
-        reports = analysis.analyze_runs(runs, options, jobs)
+    with contextlib.ExitStack() as stack:
+        if args.scheduler is not None or args.scheduler_file is not None:
+            try:
+                client = stack.enter_context(cluster.connect(
+                    args.scheduler, args.scheduler_file, args.scheduler_timeout))
+            except cluster.ClusterUnavailable as exc:
+                parser.exit(1, f"{parser.prog}: error: {exc}\n")
+            analyze = functools.partial(cluster.analyze_runs, client=client)
+        else:
+            analyze = functools.partial(analysis.analyze_runs,
+                                        jobs=analysis.workers(runs, args.jobs))
+        reports = _with_progress(analyze, runs, options, args.progress, err)
     summary = analysis.summarize(reports)
 
     planned = plots.analysis_plots(reports, plot_dir) if plot_dir is not None else []
@@ -350,6 +363,24 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         if written:
             out.write("\n".join(["", f"Plots written to {plot_dir}:", *written]) + "\n")
     return 1 if failed or any(run.failed for run in reports) else 0
+
+
+def _with_progress(analyze: Callable[..., list[results.RunReport]], runs: list[Path],
+                   options: results.Options, show: bool | None,
+                   err: TextIO) -> list[results.RunReport]:
+    """analyze(runs, options, progress=...), with a bar on err that counts the
+    runs as they are done (by default when there are several and err is a
+    terminal)."""
+    if show is None:
+        show = len(runs) > 1 and err.isatty()
+    if not show:
+        return analyze(runs, options)
+    from tqdm import tqdm  # type: ignore[import-untyped]
+
+    # No monitor thread: it would outlive the bar in a caller's process.
+    tqdm.monitor_interval = 0
+    with tqdm(total=len(runs), file=err, unit="run") as bar:
+        return analyze(runs, options, progress=lambda path: bar.update())
 
 
 def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,

@@ -67,8 +67,8 @@ conductivity are reported as well; failed fits drop out.
 
 Exit status: 0 when everything found could be read, 1 when a run directory is
 missing or empty, a file could not be read or parsed, a run failed, or a plot
-failed (the rest is still reported), 2 for wrong arguments, 130 when
-interrupted."""
+failed (the rest is still reported), or no Dask scheduler answered
+(--scheduler), 2 for wrong arguments, 130 when interrupted."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity
