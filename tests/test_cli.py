@@ -333,6 +333,8 @@ def test_charges_from_the_command_line(tmp_path):
     scale = E * E / (27000e-30 * K * 300.0)
     assert report["conductivity"]["value"] == approx(
         scale * (7 * 2 ** 2 * 2e-9 + 8 * 5e-9), rel=1e-6)
+    # K Xx2 holds one K: the salt's molality is K's, counted by the cation
+    assert report["molality"]["salt_molality"] == report["molality"]["ions"]["K"]
 
 
 @pytest.mark.parametrize("options, settings", [
