@@ -8,6 +8,7 @@ import pytest
 
 from helpers import approx
 from vexa_pp import msd_windows
+from vexa_pp.msd_fits import fit_msd
 from vexa_pp.results import FitSettings
 
 
@@ -62,3 +63,14 @@ def test_long_runs_are_searched_on_a_grid():
 ])
 def test_default_windows_follow_the_run(rows, given, expected):
     assert FitSettings(**given).windows_for(rows) == expected
+
+
+@pytest.mark.parametrize("rows, windows, spread_from", [
+    (11, 2, "halves"),  # two windows of ten rows are too few for a spread of D
+    (12, 3, "windows"),
+])
+def test_spread_of_d_over_windows_needs_three(rows, windows, spread_from):
+    t = np.arange(1, rows + 1) * 1e-12
+    settings = FitSettings(margin=0, min_window=10, max_window=11, min_displacement=0)
+    fit = fit_msd("msd", "c_msd[4]", t.tolist(), (6e-9 * t).tolist(), settings)
+    assert (fit.windows, fit.spread_from) == (windows, spread_from)
