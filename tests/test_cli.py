@@ -443,6 +443,7 @@ DROPPED = "#Time MSD_A\n" + "".join(f"{k}e-12 {k}e-20\n" for k in range(1, 40)) 
     ("diffself.dat", b"#Time MSD\n\xff\xfe 1\n", "stream did not contain valid UTF-8"),
     ("diffself.dat", HEADER_7.encode(), "header has 7 names, rows have 6 fields"),
     ("diffself.dat", HEADER_7.replace(" ", "\u00a0").encode(), "header has 7 names, rows have 6"),
+    ("diffself.dat", b"#Time MSD\n" + b"1 x\n" * 3, "no row is all numbers"),
     ("volume.dat", b"# title\n# names\n", "No numeric data found in"),
     ("npt_prod.dat", b"# only a title\n", "file too short"),
     ("npt_prod_angle.dat", b"# a\n# b\n# c\n", "file too short"),
