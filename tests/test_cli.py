@@ -249,6 +249,21 @@ def test_warnings_and_notes(tmp_path, old, new, args, expect):
     assert any(expect in text for text in report["warnings"] + report["notes"])
 
 
+@pytest.mark.parametrize("counts, angle", [
+    ([0, 1, 2, 6, 1, 0], 106.0),
+    ([0, 1, 6, 6, 1, 0], None),  # a flat top is no strict maximum
+    ([0, 6, 2, 1, 1, 0], None),  # too near the edge for two bins a side
+])
+def test_histogram_peak_is_a_strict_maximum(tmp_path, counts, angle):
+    run = write_run(tmp_path / "run")
+    angles = ["# Histogrammed data for fix angle", "# TimeStep Number-of-bins ...",
+              "# Bin Coord Count Count/Total", "1000 6 10 0 100 110"]
+    angles += [f"{i + 1} {100 + 2 * i} {c} {c / 10}" for i, c in enumerate(counts)]
+    (run / "npt_prod_angle.dat").write_text("\n".join(angles) + "\n")
+    (peak,) = cli_json("analyze", run)["runs"][0]["angle_peaks"]
+    assert (peak["found"], peak["angle"]) == (angle is not None, angle)
+
+
 def test_group_commands_aligned_with_spaces(tmp_path):
     run = write_run(tmp_path / "run")
     log = run / "log.lammps"
