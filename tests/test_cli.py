@@ -182,7 +182,8 @@ def test_sample_run_text_and_corrections():
     assert check["percent"] == approx((run["density"]["mean"] * 1000 / check["model"] - 1)
                                              * 100)
     for text in ("D∞ m^2/s", "Yeh-Hummer", f"sigma = {sigma:.4g}", "Density check",
-                 f"{check['percent']:+.2f} %", "± sampling", "peak at 109.469"):
+                 f"{check['percent']:+.2f} %", "D = slope / 6;", "± sampling",
+                 "peak at 109.469"):
         assert text in out
 
 
@@ -608,9 +609,10 @@ def test_props_molarity_out_of_reach(molarity, code, message):
 
 # ---- hop ---------------------------------------------------------------------
 
-@pytest.mark.parametrize("sigma_exp, sigma_md", [(20.0, 12.0), (12.0, 20.0), (5.0, 5.0)])
-def test_hop_agrees_with_the_functions(sigma_exp, sigma_md):
-    args = ["hop", "--experimental-conductivity", sigma_exp, "--md-conductivity", sigma_md,
+@pytest.mark.parametrize("sigma_exp, given, sigma_md", [
+    (20.0, "200mS/cm", 12.0), (12.0, 12.0, 20.0), (5.0, 5.0, 5.0)])
+def test_hop_agrees_with_the_functions(sigma_exp, given, sigma_md):
+    args = ["hop", "--experimental-conductivity", given, "--md-conductivity", sigma_md,
             "--temperature", 298.15, "--box-length", "2.17nm", "--particles", 8,
             "--hop-distance", "2.5A"]
     document = cli_json(*args)
