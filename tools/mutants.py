@@ -1,8 +1,9 @@
 """The mutants tools/mutate.py applies: small faults of the kinds a slip of
 the hand makes (a comparison flipped, an operand order changed, a boundary
-moved, a branch dropped, a reference leaked or given away), one or two per
-source file. Each names the text it replaces, which must occur exactly once in
-its file, and the lane whose tests can see it: reference and memory faults
+moved, a branch dropped, a reference leaked or given away, a unit factor
+or a count off by one), one or two per C++ source file and about one per 60-80
+lines of the Python package's logic. Each names the text it replaces, which
+must occur exactly once in its file (`mutate.py --list` checks), and the lane whose tests can see it: reference and memory faults
 change no result, only the debug interpreter's counts and the sanitizers
 notice them."""
 
