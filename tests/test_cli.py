@@ -182,7 +182,8 @@ def test_sample_run_text_and_corrections():
     assert check["percent"] == approx((run["density"]["mean"] * 1000 / check["model"] - 1)
                                              * 100)
     for text in ("D∞ m^2/s", "Yeh-Hummer", f"sigma = {sigma:.4g}", "Density check",
-                 f"{check['percent']:+.2f} %", "± sampling", "peak at 109.469"):
+                 f"{check['percent']:+.2f} %", "D = slope / 6;", "± sampling",
+                 "peak at 109.469"):
         assert text in out
 
 
@@ -249,6 +250,21 @@ def test_warnings_and_notes(tmp_path, old, new, args, expect):
     assert any(expect in text for text in report["warnings"] + report["notes"])
 
 
+@pytest.mark.parametrize("counts, angle", [
+    ([0, 1, 2, 6, 1, 0], 106.0),
+    ([0, 1, 6, 6, 1, 0], None),  # a flat top is no strict maximum
+    ([0, 6, 2, 1, 1, 0], None),  # too near the edge for two bins a side
+])
+def test_histogram_peak_is_a_strict_maximum(tmp_path, counts, angle):
+    run = write_run(tmp_path / "run")
+    angles = ["# Histogrammed data for fix angle", "# TimeStep Number-of-bins ...",
+              "# Bin Coord Count Count/Total", "1000 6 10 0 100 110"]
+    angles += [f"{i + 1} {100 + 2 * i} {c} {c / 10}" for i, c in enumerate(counts)]
+    (run / "npt_prod_angle.dat").write_text("\n".join(angles) + "\n")
+    (peak,) = cli_json("analyze", run)["runs"][0]["angle_peaks"]
+    assert (peak["found"], peak["angle"]) == (angle is not None, angle)
+
+
 def test_group_commands_aligned_with_spaces(tmp_path):
     run = write_run(tmp_path / "run")
     log = run / "log.lammps"
@@ -278,18 +294,21 @@ def test_what_a_run_lacks_is_said(tmp_path, name, change, kind, text):
     assert any(text in t for t in found if t), found
 
 
-@pytest.mark.parametrize("args, kind, source", [
-    ([], "experimental", "experimental, the real solution's: Laliberte model of KOH"),
-    (["--water-model", "tip4p2005"], "water model", "TIP4P/2005 water, 0.855 mPa s at 298 K"),
-    (["--viscosity", "0.855cP"], "given", "--viscosity"),
+@pytest.mark.parametrize("args, kind, source, model", [
+    ([], "experimental", "experimental, the real solution's: Laliberte model of KOH", None),
+    (["--water-model", "tip4p2005"], "water model", "TIP4P/2005 water, 0.855 mPa s at 298 K",
+     0.855e-3),
+    # a model known only by how far it lies below real water's 0.8908 mPa s
+    (["--water-model", "OPC"], "water model", "OPC water (about), 0.802 mPa s", 0.9 * 0.8908e-3),
+    (["--viscosity", "0.855cP"], "given", "--viscosity", None),
 ])
-def test_viscosity_of_the_simulated_liquid(tmp_path, args, kind, source):
+def test_viscosity_of_the_simulated_liquid(tmp_path, args, kind, source, model):
     report = cli_json("analyze", write_run(tmp_path / "run"), *args)["runs"][0]
     corrections, molality = report["corrections"], report["molality"]["salt_molality"]
     koh = salts.find_salt("KOH")
     solution, water = vexa_pp.laliberte_viscosity([300.0] * 2, [molality, 0], koh.molecular_weight,
                                                   *koh.viscosity)
-    expected = {"experimental": solution, "water model": 0.855e-3 * solution / water,
+    expected = {"experimental": solution, "water model": (model or 0) * solution / water,
                 "given": 0.855e-3}[kind]
     assert corrections["viscosity"] == approx(expected) and corrections["viscosity_kind"] == kind
     assert corrections["viscosity_source"].startswith(source)
@@ -330,6 +349,8 @@ def test_charges_from_the_command_line(tmp_path):
     scale = E * E / (27000e-30 * K * 300.0)
     assert report["conductivity"]["value"] == approx(
         scale * (7 * 2 ** 2 * 2e-9 + 8 * 5e-9), rel=1e-6)
+    # K Xx2 holds one K: the salt's molality is K's, counted by the cation
+    assert report["molality"]["salt_molality"] == report["molality"]["ions"]["K"]
 
 
 @pytest.mark.parametrize("options, settings", [
@@ -438,6 +459,7 @@ DROPPED = "#Time MSD_A\n" + "".join(f"{k}e-12 {k}e-20\n" for k in range(1, 40)) 
     ("diffself.dat", b"#Time MSD\n\xff\xfe 1\n", "stream did not contain valid UTF-8"),
     ("diffself.dat", HEADER_7.encode(), "header has 7 names, rows have 6 fields"),
     ("diffself.dat", HEADER_7.replace(" ", "\u00a0").encode(), "header has 7 names, rows have 6"),
+    ("diffself.dat", b"#Time MSD\n" + b"1 x\n" * 3, "no row is all numbers"),
     ("volume.dat", b"# title\n# names\n", "No numeric data found in"),
     ("npt_prod.dat", b"# only a title\n", "file too short"),
     ("npt_prod_angle.dat", b"# a\n# b\n# c\n", "file too short"),
@@ -587,9 +609,10 @@ def test_props_molarity_out_of_reach(molarity, code, message):
 
 # ---- hop ---------------------------------------------------------------------
 
-@pytest.mark.parametrize("sigma_exp, sigma_md", [(20.0, 12.0), (12.0, 20.0), (5.0, 5.0)])
-def test_hop_agrees_with_the_functions(sigma_exp, sigma_md):
-    args = ["hop", "--experimental-conductivity", sigma_exp, "--md-conductivity", sigma_md,
+@pytest.mark.parametrize("sigma_exp, given, sigma_md", [
+    (20.0, "200mS/cm", 12.0), (12.0, 12.0, 20.0), (5.0, 5.0, 5.0)])
+def test_hop_agrees_with_the_functions(sigma_exp, given, sigma_md):
+    args = ["hop", "--experimental-conductivity", given, "--md-conductivity", sigma_md,
             "--temperature", 298.15, "--box-length", "2.17nm", "--particles", 8,
             "--hop-distance", "2.5A"]
     document = cli_json(*args)

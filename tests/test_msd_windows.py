@@ -2,13 +2,16 @@
 
 import math
 import statistics
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 from helpers import approx
-from vexa_pp import msd_windows
-from vexa_pp.results import FitSettings
+from vexa_pp import msd_fits, msd_windows
+from vexa_pp.msd_fits import check_fits, fit_msd
+from vexa_pp.msd_sampling import Scatter
+from vexa_pp.results import FitSettings, RunReport
 
 
 def windows_by_hand(t, m, first, end, shortest, longest, tolerance):
@@ -62,3 +65,43 @@ def test_long_runs_are_searched_on_a_grid():
 ])
 def test_default_windows_follow_the_run(rows, given, expected):
     assert FitSettings(**given).windows_for(rows) == expected
+
+
+@pytest.mark.parametrize("rows, windows, spread_from", [
+    (11, 2, "halves"),  # two windows of ten rows are too few for a spread of D
+    (12, 3, "windows"),
+])
+def test_spread_of_d_over_windows_needs_three(rows, windows, spread_from):
+    fit = exact_fit(rows)
+    assert (fit.windows, fit.spread_from) == (windows, spread_from)
+
+
+def exact_fit(rows):
+    """The fit of D = 1e-9 m^2/s on a straight MSD of rows every picosecond."""
+    t = np.arange(1, rows + 1) * 1e-12
+    settings = FitSettings(margin=0, min_window=10, max_window=11, min_displacement=0)
+    return fit_msd("msd", "c_msd[4]", t.tolist(), (6e-9 * t).tolist(), settings)
+
+
+@pytest.mark.parametrize("spread, warned", [(1.9, False), (2.1, True)])
+def test_windows_disagree_beyond_twice_the_statistical_error(spread, warned):
+    fit = exact_fit(12)
+    fit.fit_error, fit.sampling_error, fit.window_spread = 3e-12, 4e-12, spread * 5e-12
+    report = RunReport(Path("run"), msd=[fit])
+    check_fits(report)
+    assert any("windows disagree" in w for w in report.warnings) == warned
+
+
+def test_sampling_share_of_the_windows_spread_comes_off_in_quadrature(monkeypatch):
+    rng = np.random.default_rng(5)
+    t = np.arange(1, 201) * 1e-12
+    msd = (6e-9 * t * (1 + rng.normal(0, 0.02, t.size))).tolist()
+
+    def fitted(share):  # the windows' spread that sampling alone would give, over D
+        monkeypatch.setattr(msd_fits, "search_scatter", lambda *_: Scatter(0.1, 0, share, 64))
+        return fit_msd("msd", "c_msd[4]", t.tolist(), msd, FitSettings(), "Na", 50)
+
+    alone = fitted(0.0)
+    assert alone.spread_from == "windows" and alone.window_spread > 0
+    half = fitted(0.5 * alone.window_spread / alone.diffusion)
+    assert half.window_spread == approx(alone.window_spread * math.sqrt(0.75))

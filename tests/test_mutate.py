@@ -57,3 +57,11 @@ def test_uncommitted_changes_are_refused(repo):
     (repo / "f.txt").write_text("x = ok, edited\n")
     with pytest.raises(SystemExit, match="uncommitted"):
         runner(repo, TEST)
+
+
+def test_list_flags_a_mutant_whose_text_moved(repo, capsys):
+    moved = [*MUTANTS, Mutant("moved", "f.txt", "gone", "bad", "")]
+    assert mutate.main(["--repo", str(repo), "--list"], moved) == 1
+    out = capsys.readouterr().out
+    assert out.count("BROKEN") == 1 and "moved" in out.split("BROKEN")[0].splitlines()[-2]
+    assert mutate.main(["--repo", str(repo), "--list"], MUTANTS) == 0

@@ -1,8 +1,9 @@
 """The mutants tools/mutate.py applies: small faults of the kinds a slip of
 the hand makes (a comparison flipped, an operand order changed, a boundary
-moved, a branch dropped, a reference leaked or given away), one or two per
-source file. Each names the text it replaces, which must occur exactly once in
-its file, and the lane whose tests can see it: reference and memory faults
+moved, a branch dropped, a reference leaked or given away, a unit factor
+or a count off by one), one or two per C++ source file and about one per 60-80
+lines of the Python package's logic. Each names the text it replaces, which
+must occur exactly once in its file (`mutate.py --list` checks), and the lane whose tests can see it: reference and memory faults
 change no result, only the debug interpreter's counts and the sanitizers
 notice them."""
 
@@ -203,8 +204,6 @@ MUTANTS += [
       "a search that stopped moving runs out its budget"),
     m("uncertainty.regression", "vexa_pp/uncertainty.py", "residual / (n - 2) / sxx",
       "residual / (n - 1) / sxx", "the slope's error with one degree of freedom too many"),
-    m("uncertainty.windows", "vexa_pp/uncertainty.py", "math.sqrt(squares / (count - 1))",
-      "math.sqrt(squares / count)", "the windows' spread as a population spread"),
     m("uncertainty.runs", "vexa_pp/uncertainty.py",
       "std = population_std * math.sqrt(count / (count - 1))", "std = population_std",
       "the runs' standard deviation without Bessel's correction"),
@@ -218,9 +217,9 @@ MUTANTS += [
       "if mass_fraction > 2 * self.mass_fraction:", "a fitted range's edge moved"),
     m("salts.dilute", "vexa_pp/salts.py", "if 0 < dilute < DILUTE:", "if 0 < dilute < DILUTE / 1e3:",
       "tiny molarities sent to the search"),
-    m("analysis.small_share", "vexa_pp/analysis.py", "if fit.share < SMALL_SHARE:",
+    m("msd_fits.small_share", "vexa_pp/msd_fits.py", "if fit.share < SMALL_SHARE:",
       "if fit.share < SMALL_SHARE / 10:", "a window of a small share of the run not warned"),
-    m("cli.margin", "vexa_pp/cli.py", "if not 0 <= value < 0.5:", "if not 0 <= value <= 0.5:",
+    m("cli.margin", "vexa_pp/cli.py", "lambda v: 0 <= v < 0.5,", "lambda v: 0 <= v <= 0.5,",
       "a margin of one half accepted"),
 ]
 
@@ -242,4 +241,114 @@ MUTANTS += [
       "PyErr_SetRaisedException(exception.release());",
       "PyErr_SetRaisedException(exception.get());",
       "an exception raised with a reference the caller still releases", "debug"),
+]
+
+# the Python layer: the window search and the fit around it
+MUTANTS += [
+    m("msd_windows.comparable", "vexa_pp/msd_windows.py",
+      "shapes <= COMPARABLE * COMPARABLE * best[:, None]", "shapes <= COMPARABLE * best[:, None]",
+      "the comparable band applied to the variance as if it were the standard deviation"),
+    m("msd_windows.max_window", "vexa_pp/msd_windows.py", "span = min(max_window - 1, rows)",
+      "span = min(max_window, rows)", "a window of max_window rows searched"),
+    m("msd_windows.spread", "vexa_pp/msd_windows.py", "np.sqrt(squares / (count - 1))",
+      "np.sqrt(squares / count)", "the comparable windows' spread as a population spread"),
+    m("msd_windows.last_start", "vexa_pp/msd_windows.py", "k = blocks - length + 1",
+      "k = blocks - length", "the last start of every window length left out"),
+    m("msd_windows.offset", "vexa_pp/msd_windows.py", "first + starts[pick] * step, -1)",
+      "starts[pick] * step, -1)", "the window's row counted from the margin, not the table"),
+    m("msd_fits.threshold", "vexa_pp/msd_fits.py",
+      "np.abs(m_all) >= settings.min_displacement ** 2",
+      "np.abs(m_all) >= settings.min_displacement", "the displacement threshold not squared"),
+    m("msd_fits.dimensions", "vexa_pp/msd_fits.py",
+      "slope, slope / (2 * settings.dimensions)", "slope, slope / 6",
+      "D taken as slope / 6 whatever --dimensions says"),
+    m("msd_fits.halves", "vexa_pp/msd_fits.py", "if choice.comparable[0] >= 3:",
+      "if choice.comparable[0] >= 2:", "the spread of two windows trusted over the halves'"),
+    m("msd_fits.disagree", "vexa_pp/msd_fits.py", "if fit.window_spread > 2 * scale:",
+      "if fit.window_spread > scale:", "windows said to disagree beyond once the error"),
+    m("msd_fits.quadrature", "vexa_pp/msd_fits.py",
+      "math.sqrt(max(spread_of_windows ** 2 - expected ** 2,\n", "(max(spread_of_windows - expected,\n",
+      "the sampling's share of the windows' spread taken off linearly"),
+    m("results.twentieth", "vexa_pp/results.py", "max(MIN_WINDOW, rows // 20)",
+      "max(MIN_WINDOW, rows // 10)", "the shortest window a tenth of the run"),
+    m("results.error_sum", "vexa_pp/results.py",
+      "return math.sqrt(sum(e * e for e in parts)) if parts else math.nan",
+      "return sum(parts) if parts else math.nan", "D's error parts added linearly"),
+    m("results.density_percent", "vexa_pp/results.py", "(self.run / self.model - 1.0) * 100.0",
+      "(self.model / self.run - 1.0) * 100.0", "the density gap taken over the run's value"),
+]
+
+# the Python layer: the electrolyte, the LAMMPS files and the rows
+MUTANTS += [
+    m("electrolyte.kilograms", "vexa_pp/electrolyte.py",
+      "kilograms = solvent * options.solvent_molar_mass / 1000.0",
+      "kilograms = solvent * options.solvent_molar_mass", "the solvent's mass in grams as kg"),
+    m("electrolyte.per_salt", "vexa_pp/electrolyte.py",
+      "report.salt_molality = report.molality[cation] / per_salt",
+      "report.salt_molality = report.molality[anion] / per_salt",
+      "the salt's molality counted by its anions"),
+    m("electrolyte.volume", "vexa_pp/electrolyte.py", "volume = report.volume.mean * style.volume",
+      "volume = report.volume.mean * style.length", "volume.dat converted as a length"),
+    m("electrolyte.thickened", "vexa_pp/electrolyte.py", "return (model.viscosity * solution[1],",
+      "return (model.viscosity * solution[0],",
+      "the water model scaled by the solution's viscosity, not its ratio to water's"),
+    m("electrolyte.shift_sign", "vexa_pp/electrolyte.py", "fit.finite_size = fit.diffusion + shift",
+      "fit.finite_size = fit.diffusion - shift", "the finite-size shift subtracted"),
+    m("physics.salt_counts", "vexa_pp/physics.py",
+      "cations, anions = -anion_charge // common, cation_charge // common",
+      "cations, anions = cation_charge // common, -anion_charge // common",
+      "the ions per formula unit swapped (CaCl2 written Ca2Cl)"),
+    m("run_files.dropped", "vexa_pp/run_files.py", "elif count.lines > rows:",
+      "elif count.lines >= rows:", "a note of 0 rows dropped"),
+    m("run_files.short_rows", "vexa_pp/run_files.py", "if fields < count.names else",
+      "if fields <= count.names else", "rows as wide as the header said to be too short"),
+    m("row_rule.width", "vexa_pp/row_rule.py", "for f in fields(line)[:width] if",
+      "for f in fields(line) if", "fields beyond the header's names must be numbers too"),
+    m("lammps.total_msd", "vexa_pp/lammps.py", 'match.group(2) != "4"', 'match.group(2) != "1"',
+      "the x component taken for the total MSD"),
+    m("lammps.time_origin", "vexa_pp/lammps.py", "time=[(step - first) * seconds for step in steps]",
+      "time=[step * seconds for step in steps]", "time not counted from the first row"),
+    m("lammps.run_zero", "vexa_pp/lammps.py", "fix.line < line < fix.end and steps != 0",
+      "fix.line < line < fix.end", "a 'run 0' counted among the fix's runs"),
+    m("lammps.block_rows", "vexa_pp/lammps.py", "(len(values) - bins) % (bins + 1)",
+      "(len(values) - bins) % bins", "a block's statistics line left out of its length"),
+    m("lammps.last_timestep", "vexa_pp/lammps.py", "line, value, text = before[-1]",
+      "line, value, text = before[0]", "the first timestep of the deck, not the one before the run"),
+    m("thermo.series_column", "vexa_pp/thermo.py", "list(table.values())[1] if len(table) > 1",
+      "list(table.values())[0] if len(table) > 1", "the step column averaged as the series"),
+]
+
+# the Python layer: error bars, peaks, models, the command line and reports
+MUTANTS += [
+    m("uncertainty.shape", "vexa_pp/uncertainty.py", "(j * j + 1) / (j * (j + 1))",
+      "(j * j + 1) / (j * (j - 1))", "the sampling shape's point factor off by one"),
+    m("uncertainty.sampling_dimensions", "vexa_pp/uncertainty.py",
+      "math.sqrt(2.0 * quadratic / (dimensions * particles))",
+      "math.sqrt(2.0 * quadratic / particles)", "the sampling error ignores the dimensions"),
+    m("angle_peaks.strict", "vexa_pp/angle_peaks.py",
+      "peak > values[index - m] and peak > values[index + m]",
+      "peak >= values[index - m] and peak >= values[index + m]", "a plateau taken for a peak"),
+    m("water_models.below", "vexa_pp/water_models.py", "experiment().viscosity * (1.0 - below)",
+      "experiment().viscosity * below", "'below experiment' taken as the fraction of it"),
+    m("analysis.one_run", "vexa_pp/analysis.py", "        if stats.count:\n",
+      "        if stats.count > 1:\n", "a quantity only one run has left out of the summary"),
+    m("cli.hop_metres", "vexa_pp/cli.py",
+      "None if args.hop_distance is None else args.hop_distance * ANGSTROM)",
+      "None if args.hop_distance is None else args.hop_distance)",
+      "--hop-distance passed on in Å, not metres"),
+    m("cli.millisiemens", "vexa_pp/cli.py", '"mS/cm": 0.1,', '"mS/cm": 10.0,',
+      "mS/cm converted the wrong way"),
+    m("cli.exit_status", "vexa_pp/cli.py",
+      "return 1 if failed or any(run.failed for run in reports) else 0",
+      "return 1 if failed else 0", "a run with problems exits 0"),
+    m("report.dimensions", "vexa_pp/report.py", "D = slope / {2 * settings.dimensions}",
+      "D = slope / {settings.dimensions}", "the table's heading divides by the dimensions alone"),
+    m("report.angle_found", "vexa_pp/report.py",
+      '"angle": number(p.coordinate) if p.found else None', '"angle": number(p.coordinate)',
+      "a histogram without a peak given an angle in JSON"),
+    m("trajectory.t_freedom", "vexa_pp/trajectory.py", "error * one_sigma_t(values.size - 1)",
+      "error * one_sigma_t(values.size)", "the Student-t factor with n degrees of freedom"),
+    m("trajectory.einstein_helfand", "vexa_pp/trajectory.py",
+      "slopes * scale / (2 * volume * kt)", "slopes * scale / (6 * volume * kt)",
+      "the collective slope divided by the dimensions twice"),
 ]

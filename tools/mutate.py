@@ -170,6 +170,13 @@ def prepare_tree(repo: Path, tree: Path, commit: str) -> None:
         git(repo, "worktree", "add", "--quiet", "--force", "--detach", str(tree), commit)
 
 
+def occurrences(mutant: Mutant, tree: Path) -> int:
+    """How often the mutant's text occurs in its file: once, or it is broken
+    (text that moved, or a file that is gone)."""
+    path = tree / mutant.path
+    return path.read_text().count(mutant.before) if path.is_file() else 0
+
+
 def check(mutant: Mutant, tree: Path) -> str:
     """The text of the mutant's file, in which the mutated text occurs once."""
     text = (tree / mutant.path).read_text()
@@ -219,15 +226,17 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--lane", choices=LANES, default="plain",
                         help="the build and test lane; it also picks the default mutants")
     parser.add_argument("--only", action="append",
-                        help="run the mutants (of any lane) whose name contains this text "
-                             "(repeatable)")
+                        help="run the mutants (of any lane) whose name or file contains this "
+                             "text, as vexa_pp/ (repeatable)")
     parser.add_argument("--timeout", type=float,
                         help="seconds one test run of a mutant may take (default: five "
                              "times the baseline's slowest, and at least a minute)")
     parser.add_argument("--seeds", default=",".join(map(str, HYPOTHESIS_SEEDS)),
                         help="the Hypothesis seeds, comma-separated")
     parser.add_argument("--json", help="also write the outcomes to this file")
-    parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("--list", action="store_true",
+                        help="list the mutants, flag those whose text does not occur exactly "
+                             "once in the checkout, and stop (status 1 if any)")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     parser.add_argument("--repo", type=Path, default=REPO, help=argparse.SUPPRESS)
     parser.add_argument("--state", type=Path, help=argparse.SUPPRESS)
@@ -244,13 +253,19 @@ def main(argv: list[str] | None = None, mutants: list[Mutant] = MUTANTS) -> int:
     if args.compare:
         return compare(*args.compare)
     if args.only:
-        chosen = [m for m in mutants if any(text in m.name for text in args.only)]
+        chosen = [m for m in mutants if any(text in m.name or text in m.path
+                                                  for text in args.only)]
     else:
         chosen = [m for m in mutants if (m.lane == "plain") == (args.lane == "plain")]
     if args.list:
+        broken = 0
         for m in chosen:
             print(f"{m.name:40} {m.path}: {m.what}")
-        return 0
+            count = occurrences(m, args.repo.resolve())
+            if count != 1:
+                broken += 1
+                print(f"  BROKEN: its text occurs {count} times in {m.path}")
+        return 1 if broken else 0
 
     repo = args.repo.resolve()
     state = (args.state or repo / os.environ.get("VEXA_DEV_STATE", ".dev")).resolve() / "mutation"

@@ -137,8 +137,8 @@ def _qualifying(time: np.ndarray, msd: np.ndarray, first: int, end: int, span: i
             st[:k] += bt[a] + step * et
             sy[:, :k] += by[:, a] + step * ey
             sm[:, :k] += bm[:, a] + step * em
-            points = length * step
-            if points < min_window or points >= max_window:
+            points = length * step  # below max_window: span stops short of it
+            if points < min_window:
                 continue
             loglog = (points * sxy[:, :k] - sx[:k] * sy[:, :k]) / (
                 points * sxx[:k] - sx[:k] * sx[:k])
