@@ -25,14 +25,6 @@ BodyError read_error(std::string_view path, std::string_view reason) {
   return BodyError{ErrorKind::os_error, std::move(message)};
 }
 
-BodyError system_error(std::string_view path, int code) {
-  // strerrordesc_np is locale-independent and thread-safe, unlike strerror.
-  const char* description = strerrordesc_np(code);
-  std::string reason = description != nullptr ? description : "Unknown error";
-  reason.append(" (os error ").append(std::to_string(code)).append(")");
-  return read_error(path, reason);
-}
-
 // One read asks for at most this much: little enough that the piece is
 // still in the processor's cache when it is checked.
 constexpr std::size_t read_block = std::size_t{1} << 20;
@@ -81,6 +73,14 @@ private:
 };
 
 } // namespace
+
+BodyError system_error(std::string_view path, int code) {
+  // strerrordesc_np is locale-independent and thread-safe, unlike strerror.
+  const char* description = strerrordesc_np(code);
+  std::string reason = description != nullptr ? description : "Unknown error";
+  reason.append(" (os error ").append(std::to_string(code)).append(")");
+  return read_error(path, reason);
+}
 
 BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes) {
   std::string message(path);

@@ -47,9 +47,15 @@ private:
 // Reads the file named by path (relative to the working directory unless
 // absolute). Failures are OSError values whose message is the path, ": ",
 // then the reason ("{description} (os error {code})" for system errors);
+// OSError "{path}: {description} (os error {code})" for a failed system call.
+BodyError system_error(std::string_view path, int code);
+
 // MemoryError "{path}: not enough memory to read {n} bytes"; or the end the
 // caller asked for while waiting or reading.
 Outcome<FileText> read_text_file(std::string_view path);
+
+// OSError "{path}: {description} (os error {code})" for a failed system call.
+BodyError system_error(std::string_view path, int code);
 
 // MemoryError "{path}: not enough memory to {doing} {bytes} bytes".
 BodyError out_of_memory(std::string_view path, std::string_view doing, std::size_t bytes);
