@@ -7,6 +7,7 @@ the file through a buffer of a few megabytes, plain or gzip-compressed.
 
 import os
 import warnings
+from collections.abc import Iterable
 from dataclasses import dataclass
 
 import numpy as np
@@ -61,7 +62,8 @@ class Dump:
         return len(self.timesteps)
 
 
-def read_dump(path, types=None) -> Dump:
+def read_dump(path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+              types: Iterable[int] | None = None) -> Dump:
     """Read a LAMMPS ``dump custom`` or ``dump atom`` text file.
 
     Parameters
