@@ -174,15 +174,15 @@ def trajectory_text(section: TrajectorySection, fits: Sequence[MsdFit],
         how = (f"the mean over the atoms in one block of {section.block_frames} frames; ± is "
                "68 %, Student-t, from the spread over the atoms, blind to what they share")
     lines += ["", f"  Self-diffusion over every time origin (D = slope / 6, {how})"]
-    header = ["group", "atoms", "D m^2/s", "± atoms", "window ps", "log-log slope",
-              "single-origin D m^2/s"]
+    header = ["group", "atoms", "D m^2/s", "± atoms", "window ps", "log-log slope"]
+    header += ["single-origin D m^2/s"] if single else []
     rows = []
     for fit in multi:
         one = single.get(fit.group or "")
         row = [fit.column, _count(fit), pm(fit.diffusion, fit.error), _part(fit.particle_error),
                (f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}" if fit.ok
-                else "no fit"), f"{fit.loglog_slope:.4f}" if fit.ok else "—",
-               "—" if one is None else pm(one.diffusion, one.error)]
+                else "no fit"), f"{fit.loglog_slope:.4f}" if fit.ok else "—"]
+        row += ["—" if one is None else pm(one.diffusion, one.error)] if single else []
         rows.append(row + ([sci(fit.finite_size)] if corrected else []))
     lines += table(header + (["D∞ m^2/s"] if corrected else []), rows, "    ")
     g = section.conductivity
