@@ -8,6 +8,7 @@ import re
 import signal
 import threading
 import time
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -260,12 +261,20 @@ def test_msd_argument_errors(call, error, message):
         call()
 
 
-def test_agrees_with_mdanalysis_direct_average(tmp_path):
+SAMPLE_DUMP = Path(__file__).resolve().parents[1] / "vexa_pp/samples/lammps-run/nacl_spce.lammpstrj.gz"
+
+
+@pytest.mark.parametrize("source, select", [("walks", "all"), ("sample", "all"),
+                                            ("sample", "type 3 4")])
+def test_agrees_with_mdanalysis_direct_average(tmp_path, source, select):
     # Where scipy cannot load (the debug interpreter), neither can the analysis.
     einstein = pytest.importorskip("MDAnalysis.analysis.msd", exc_type=ImportError).EinsteinMSD
     import MDAnalysis as mda
-    path = write(tmp_path, dump_text(walks(12, 60), shuffle=False))
+    path = (write(tmp_path, dump_text(walks(12, 60), shuffle=False)) if source == "walks"
+            else str(SAMPLE_DUMP))
     universe = mda.Universe(path, format="LAMMPSDUMP", lammps_coordinate_convention="unwrapped")
-    theirs = einstein(universe, select="all", msd_type="xyz", fft=False).run().results.timeseries
-    ours = mean_msd(read_dump(path).positions)
+    theirs = einstein(universe, select=select, msd_type="xyz", fft=False).run().results.timeseries
+    dump = read_dump(path)
+    kinds = [int(t) for t in select.split()[1:]] or np.unique(dump.types)
+    ours = mean_msd(dump.positions, np.flatnonzero(np.isin(dump.types, kinds)))
     np.testing.assert_allclose(ours[1:], theirs[1:], rtol=1e-6)

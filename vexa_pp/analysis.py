@@ -27,7 +27,7 @@ from collections.abc import Callable, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
 
-from . import electrolyte, run_files
+from . import electrolyte, run_files, run_trajectory
 from .angle_peaks import angle_peaks
 from .msd_fits import check_fits, fit_msd, fit_msd_file, fit_table
 from .results import (
@@ -223,6 +223,7 @@ def analyze_run(path: Path, options: Options) -> RunReport:
     for table in files.angles:
         angle_peaks(report, table, options.peak_neighbors)
     check_fits(report)
+    run_trajectory.add_trajectory(report, path, entries, log, options)
     electrolyte.salt(report, options)
     electrolyte.corrections(report, log, options)
     return report

@@ -14,8 +14,21 @@ from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
 from typing import TextIO
 
-from . import __version__, analysis, cluster, physics, plots, report, results, salts, water_models
-from .cli_help import ANALYZE_HELP, DESCRIPTION, HOP_HELP, props_help
+from . import (
+    __version__,
+    analysis,
+    cluster,
+    dumps,
+    lammps,
+    physics,
+    plots,
+    report,
+    results,
+    run_trajectory,
+    salts,
+    water_models,
+)
+from .cli_help import ANALYZE_HELP, DESCRIPTION, HOP_HELP, MSD_HELP, props_help
 from ._vexa_pp import diffusion_adjustment, tau_calculator
 
 ANGSTROM = 1e-10  # m
@@ -133,6 +146,14 @@ def charges_from(pairs: Iterable[str]) -> tuple[tuple[str, int], ...]:
     return tuple(result)
 
 
+def _group_option(parser: argparse._ActionsContainer) -> None:
+    parser.add_argument("--group", action="extend", nargs="+", default=[],
+                        metavar="NAME=TYPES",
+                        help="atom types of a trajectory group, as Na=3 or water=1,2; replaces "
+                             "the log's group of that name (default: the log's groups made "
+                             "of types, save those that only join others)")
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="vexa-pp", description=DESCRIPTION,
@@ -207,6 +228,7 @@ def build_parser() -> argparse.ArgumentParser:
     groups.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
                         help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are "
                              f"known: {', '.join(physics.ION_CHARGES)})")
+    _group_option(groups)
     physical = analyze.add_argument_group("corrections and conductivity")
     physical.add_argument("--salt", metavar="NAME",
                           help="the salt whose experimental models (Laliberte viscosity and "
@@ -238,6 +260,26 @@ def build_parser() -> argparse.ArgumentParser:
                          help="a histogram peak is higher than N bins on each side "
                               "[%(default)s]")
     analyze.set_defaults(handler=run_analyze, command_parser=analyze)
+
+    msd = commands.add_parser(
+        "msd", help="diffusion and conductivity from a LAMMPS dump over every time origin",
+        description=MSD_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
+    msd.add_argument("dump", type=Path, metavar="DUMP",
+                     help="a LAMMPS text dump (dump custom or atom; .gz read as such)")
+    msd.add_argument("--log", type=Path, metavar="LOG",
+                     help="the run's log.lammps: unit style, timestep, groups of types, "
+                          "thermostat temperature")
+    _group_option(msd)
+    msd.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
+                     help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are known)")
+    msd.add_argument("--temperature", type=_kelvin, metavar="K",
+                     help="temperature for the conductivity (default: the log's thermostat)")
+    msd.add_argument("--units", choices=sorted(lammps.UNIT_STYLES), metavar="STYLE",
+                     help="LAMMPS unit style of the dump (default: the log's)")
+    msd.add_argument("--timestep", type=_positive_float, metavar="STEP",
+                     help="MD timestep in the unit style's time unit (default: the log's)")
+    msd.add_argument("--json", action="store_true", help="print JSON instead of text")
+    msd.set_defaults(handler=run_msd, command_parser=msd)
 
     props = commands.add_parser(
         "props", help="properties of salt solutions (Laliberte models)",
@@ -309,6 +351,10 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         parser.error(f"--charge {exc}")
     except salts.UnknownSalt as exc:
         parser.error(str(exc.args[0]))
+    try:
+        trajectory_groups = run_trajectory.parse_groups(args.group)
+    except ValueError as exc:
+        parser.error(f"--group {exc}")
     plot_dir = _plot_dir(parser, args.plot)
     settings = results.FitSettings(
         margin=args.margin, min_window=args.min_window, max_window=args.max_window,
@@ -321,7 +367,8 @@ def run_analyze(args: argparse.Namespace, parser: argparse.ArgumentParser,
         salt=salt, viscosity=args.viscosity, water_model=args.water_model,
         temperature=args.temperature,
         experimental_conductivity=args.experimental_conductivity,
-        hop_distance=None if args.hop_distance is None else args.hop_distance * ANGSTROM)
+        hop_distance=None if args.hop_distance is None else args.hop_distance * ANGSTROM,
+        trajectory_groups=trajectory_groups)
     runs, repeated = analysis.distinct_runs(args.runs)
     for note in repeated:
         err.write(f"{parser.prog}: note: {note}\n")
@@ -381,6 +428,46 @@ def _with_progress(analyze: Callable[..., list[results.RunReport]], runs: list[P
     tqdm.monitor_interval = 0
     with tqdm(total=len(runs), file=err, unit="run") as bar:
         return analyze(runs, options, progress=lambda path: bar.update())
+
+
+def run_msd(args: argparse.Namespace, parser: argparse.ArgumentParser,
+            out: TextIO, err: TextIO) -> int:
+    try:
+        charges = charges_from(args.charge)
+        given = run_trajectory.parse_groups(args.group)
+    except ValueError as exc:
+        parser.error(str(exc))
+    log, text = lammps.RunLog(), ""
+    try:
+        if args.log is not None:
+            text = args.log.read_text(encoding="utf-8", errors="replace")
+            log = lammps.read_log(text)
+        # The deck names the dump before it was compressed; its timestep is
+        # looked up by that name next to the log.
+        written = args.dump.with_suffix("") if args.dump.suffix == ".gz" else args.dump
+        if args.log is not None:
+            written = args.log.parent / written.name
+        timing = run_trajectory.timing(log, written, args.units, args.timestep)
+        dump = dumps.read_dump(args.dump)
+        kelvin, source = args.temperature, "--temperature"
+        if kelvin is None:
+            kelvin = run_trajectory.thermostat_temperature(text)
+            source = f"the thermostat in {args.log}"
+        options = results.Options(charges=charges, temperature=kelvin)
+        section, fits = run_trajectory.analyze_dump(
+            args.dump, "the command line", dump, log, timing, options, given,
+            (kelvin, source if kelvin is not None else ""))
+    except (OSError, ValueError, MemoryError) as exc:
+        err.write(f"{parser.prog}: error: {exc}\n")
+        return 1
+    if args.json:
+        _print_json({"dump": str(args.dump), "timing": timing.source,
+                     "trajectory": report.trajectory_json(section),
+                     "msd_fits": [report.fit_json(f, results.FitSettings()) for f in fits]}, out)
+    else:
+        lines = report.trajectory_text(section, fits)
+        out.write("\n".join([f"Dump {args.dump} ({timing.source})", *lines[1:]]) + "\n")
+    return 0
 
 
 def run_props(args: argparse.Namespace, parser: argparse.ArgumentParser,

@@ -33,6 +33,10 @@ Analyse the files that one or more simulation runs left in their directories:
   density.dat        and the first row, in the units of the run's unit style
   *angle*.dat        bond-angle histogram (LAMMPS fix ave/histo): the peak of
                      every block and of their average
+  trajectory         the log's dump (custom or atom, plain or .gz), else a
+                     *.lammpstrj or *.dump[.gz] file: see vexa-pp msd --help;
+                     its multi-origin D is the one the corrections, the
+                     Nernst-Einstein conductivity and the summary take
 
 Every MSD column is fitted over the window of rows whose log-log slope is
 closest to 1 (diffusive motion), with a straight line through the MSD there;
@@ -69,6 +73,26 @@ Exit status: 0 when everything found could be read, 1 when a run directory is
 missing or empty, a file could not be read or parsed, a run failed, or a plot
 failed (the rest is still reported), or no Dask scheduler answered
 (--scheduler), 2 for wrong arguments, 130 when interrupted."""
+
+MSD_HELP = """\
+Self-diffusion over every time origin, the collective (Einstein-Helfand)
+conductivity and the Haven ratio, from a LAMMPS text dump with unwrapped
+positions (xu yu zu; or x y z with images, scaled, or wrapped alone).
+
+Atom types form the groups of the log's 'group NAME type ...' commands whose
+types the dump holds (a group that only joins others, as NaCl of Na and Cl,
+is left out); --group NAME=TYPES replaces or adds one. The log also gives the
+unit style and the timestep (or --units, --timestep) and the thermostat's
+temperature (or --temperature).
+
+The run is cut into 8 time blocks. D is the mean over the atoms and the
+blocks of each one's slope / 6 over the window, which starts where the
+group's MSD turns diffusive (log-log slope near 1) and ends at half a block.
+Its ± is the 68 % interval (Student-t) from the spread of the blocks' D; the
+spread over the atoms is shown beside it (smaller when atoms move together).
+sigma_EH comes from the MSD of the total charge displacement, its ± from the
+blocks and the three components; sigma_NE from the D, the Haven ratio is
+sigma_NE / sigma_EH. Charges: --charge, or the common ions by group name."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity

@@ -62,7 +62,8 @@ class Dump:
         return len(self.timesteps)
 
 
-def read_dump(path: str | os.PathLike[str], types: Iterable[int] | None = None) -> Dump:
+def read_dump(path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+              types: Iterable[int] | None = None) -> Dump:
     """Read a LAMMPS ``dump custom`` or ``dump atom`` text file.
 
     Parameters

@@ -119,7 +119,7 @@ def corrections(report: RunReport, log: lammps.RunLog, options: Options) -> None
     style = log.units
     temperature, source = options.temperature, "--temperature"
     if temperature is None:
-        temperature, source = _thermo_temperature(report)
+        temperature, source = thermo_temperature(report)
     volume = None
     if report.volume is not None and style is not None:
         volume = report.volume.mean * style.volume
@@ -199,7 +199,8 @@ def _viscosity(report: RunReport, salt: salts.Salt | None, molality: float | Non
             f"{salt.symbol} at {molality:.4g} mol/kg, {temperature:.2f} K", "experimental")
 
 
-def _thermo_temperature(report: RunReport) -> tuple[float | None, str]:
+def thermo_temperature(report: RunReport) -> tuple[float | None, str]:
+    """The mean of the first temperature column of a thermodynamic table."""
     for table, stats in report.thermo.items():
         for name, column in stats.items():
             bare = re.sub(r"^[cv]_|\[\d+\]$", "", name).lower()

@@ -47,7 +47,8 @@ UNIT_STYLES = {
 }
 
 # The log echoes each line as the deck has it, indented ones (a loop's body) too.
-_COMMAND = re.compile(r"^\s*(units|timestep|compute|fix|unfix|run|group)\s+(.*?)\s*$")
+_COMMAND = re.compile(
+    r"^\s*(units|timestep|compute|fix|unfix|run|group|dump|undump)\s+(.*?)\s*$")
 _BOX = re.compile(r"(orthogonal|triclinic) box = \(([^)]*)\) to \(([^)]*)\)")
 _COLUMN = re.compile(r"^c_([^\[\]]+)\[(\d+)\]$")
 
@@ -62,6 +63,20 @@ class FixFile:
     end: float = math.inf  # its unfix, or the fix of the same ID that replaces it
 
 
+@dataclass(frozen=True)
+class DumpCommand:
+    """A `dump ID group style N file columns...` command of the deck."""
+
+    dump: str
+    group: str
+    style: str
+    every: int | None  # steps between frames; None where not a number
+    file: str  # as the deck names it, relative to the run directory
+    columns: tuple[str, ...]
+    line: int
+    end: float = math.inf  # its undump, or the dump of the same ID that replaces it
+
+
 @dataclass
 class RunLog:
     """The deck's commands as the log echoes them, in order, with line numbers."""
@@ -74,6 +89,12 @@ class RunLog:
     runs: list[tuple[int, int | None]] = field(default_factory=list)
     compute_groups: dict[str, str] = field(default_factory=dict)  # msd compute -> group
     fix_files: list[FixFile] = field(default_factory=list)
+    dumps: list[DumpCommand] = field(default_factory=list)
+    # Group -> the atom types it holds, for groups made only of `group NAME
+    # type ...` commands (LAMMPS adds to a group named again); None for a
+    # group also made by other means (a region, ids, a delete), whose atoms
+    # no list of types names.
+    type_groups: dict[str, tuple[int, ...] | None] = field(default_factory=dict)
     box_shape: str | None = None  # "orthogonal" or "triclinic"
     box_edges: tuple[float, float, float] | None = None  # in length units
     present: bool = False  # there was a log to read
@@ -128,10 +149,11 @@ class RunLog:
         else by its name alone when that is unambiguous (the file was moved
         next to the log)."""
         here = path.resolve()
-        exact = [f for f in self.fix_files if _resolved(path.parent / f.file) == here]
+        writers = self.fix_files + [FixFile(d.dump, d.file, d.line, d.end) for d in self.dumps]
+        exact = [f for f in writers if _resolved(path.parent / f.file) == here]
         if exact:
             return exact[-1]
-        named = [f for f in self.fix_files if Path(f.file).name == path.name]
+        named = [f for f in writers if Path(f.file).name == path.name]
         return named[-1] if len({f.file for f in named}) == 1 else None
 
     def cubic_edge(self) -> float | None:
@@ -171,6 +193,13 @@ def read_log(text: str) -> RunLog:
             log.runs.append((number, None if steps is None else int(steps)))
         elif name == "compute" and len(args) >= 3 and args[2] == "msd":
             log.compute_groups[args[0]] = args[1]
+        elif name == "group" and len(args) >= 2:
+            types = _group_types(args[1:])
+            known = log.type_groups.get(args[0], ())
+            log.type_groups[args[0]] = (None if types is None or known is None
+                                        else tuple(sorted({*known, *types})))
+        elif name in ("dump", "undump") and args:
+            _dump_command(log, name, args, number)
         elif name in ("fix", "unfix") and args:
             if args[0] in active:
                 index = active.pop(args[0])
@@ -181,6 +210,35 @@ def read_log(text: str) -> RunLog:
                 active[args[0]] = len(log.fix_files)
                 log.fix_files.append(FixFile(args[0], args[keyword + 1], number))
     return log
+
+
+def _dump_command(log: RunLog, name: str, args: list[str], number: int) -> None:
+    for index, dump in enumerate(log.dumps):
+        if dump.dump == args[0] and dump.end == math.inf:
+            log.dumps[index] = replace(dump, end=number)
+    if name == "dump" and len(args) >= 5:
+        every = _number(args[3])
+        log.dumps.append(DumpCommand(args[0], args[1], args[2],
+                                     None if every is None else int(every), args[4],
+                                     tuple(args[5:]), number))
+
+
+def _group_types(args: list[str]) -> tuple[int, ...] | None:
+    """The types of `group NAME type T...` (T a number, or a range as 2*4
+    or <> 2 4); None for any other way of making a group."""
+    if args[0] != "type" or len(args) < 2:
+        return None
+    values = args[1:]
+    try:
+        if values[0] == "<>" and len(values) == 3:
+            return tuple(range(int(values[1]), int(values[2]) + 1))
+        types: list[int] = []
+        for value in values:
+            low, star, high = value.partition("*")
+            types += range(int(low), int(high) + 1) if star else [int(value)]
+        return tuple(types)
+    except ValueError:  # an open range (2*), a comparison, a variable
+        return None
 
 
 def _resolved(path: Path) -> Path | None:

@@ -14,14 +14,14 @@ from . import _arrays
 __all__ = ["mean_msd", "per_atom_msd"]
 
 
-def _positions(positions: npt.ArrayLike) -> npt.NDArray[np.float64]:
+def _positions(positions: npt.ArrayLike) -> np.ndarray:
     array = np.ascontiguousarray(positions, dtype=np.float64)
     if array.ndim != 3 or array.shape[1] != 3:
         raise ValueError(f"positions must have the shape (atoms, 3, frames), not {array.shape}")
     return array
 
 
-def per_atom_msd(positions: npt.ArrayLike) -> npt.NDArray[np.float64]:
+def per_atom_msd(positions: npt.ArrayLike) -> np.ndarray:
     """The multi-origin MSD of each atom.
 
     Parameters
@@ -40,8 +40,7 @@ def per_atom_msd(positions: npt.ArrayLike) -> npt.NDArray[np.float64]:
     return _arrays.per_atom_msd(_positions(positions))
 
 
-def mean_msd(positions: npt.ArrayLike,
-             atoms: npt.ArrayLike | None = None) -> npt.NDArray[np.float64]:
+def mean_msd(positions: npt.ArrayLike, atoms: npt.ArrayLike | None = None) -> np.ndarray:
     """The multi-origin MSD averaged over a group of atoms.
 
     Parameters

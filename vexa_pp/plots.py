@@ -98,7 +98,8 @@ def draw(draw_one: Callable[[], object], path: Path, prog: str, err: TextIO) -> 
 
 def msd_figure(fits: list[MsdFit], title: str, path: Path) -> Path:
     """MSD against time on log-log axes, each column's fitted window drawn bold
-    over a shaded band, with the fitted line dashed."""
+    over a shaded band, with the fitted line dashed; for an MSD over every
+    time origin, a band about the line spans D's ±."""
     figure = _figure(7.0, 5.0)
     axes = figure.subplots()
     drawn = 0
@@ -122,6 +123,12 @@ def msd_figure(fits: list[MsdFit], title: str, path: Path) -> Path:
                         f"{fit.error:.1e}) m²/s, log-log slope {fit.loglog_slope:.3f}")
         line = [(t, f) for t, f in zip(fit.fit_time, fit.fit) if t > 0 and f > 0]
         axes.plot([t for t, _ in line], [f for _, f in line], color="black", lw=1.0, ls="--")
+        if fit.multi_origin and fit.error > 0:
+            # The line's slope moved by D's ± (6 t times it): where the MSD
+            # would run for a D at either end of its 68 % interval.
+            edges = [(t, f - 6 * fit.error * t, f + 6 * fit.error * t) for t, f in line]
+            axes.fill_between([t for t, _, _ in edges], [low for _, low, _ in edges],
+                              [high for _, _, high in edges], color=color, alpha=0.25, lw=0)
     axes.plot([], [], color="black", lw=1.0, ls="--", label="fitted line")
     if drawn:
         axes.set_xscale("log")

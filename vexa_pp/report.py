@@ -16,6 +16,7 @@ from .results import (
     SUMMARY_QUANTITIES,
     RunReport,
     SeriesValue,
+    TrajectorySection,
     shown,
 )
 from .salts import Salt, SolutionState
@@ -84,8 +85,11 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
     lines += [f"  note: {n}" for n in report.notes]
 
     corrected = report.corrections is not None and report.corrections.shift is not None
-    for name in dict.fromkeys(f.table for f in report.msd):
-        fits = [f for f in report.msd if f.table == name]
+    single = [f for f in report.msd if not f.multi_origin]
+    if report.trajectory is not None:
+        lines += trajectory_text(report.trajectory, report.msd, corrected)
+    for name in dict.fromkeys(f.table for f in single):
+        fits = [f for f in single if f.table == name]
         lines += ["", f"  Self-diffusion from {name} (MSD in m^2 against time in s; "
                       f"D = slope / {2 * settings.dimensions}; ± joins in quadrature the "
                       "sampling of the N atoms (the window search repeated on simulated runs "
@@ -150,6 +154,83 @@ def run_text(report: RunReport, settings: FitSettings) -> list[str]:
     return lines
 
 
+def trajectory_text(section: TrajectorySection, fits: Sequence[MsdFit],
+                    corrected: bool = False) -> list[str]:
+    """The trajectory's D per group beside the single-origin D of the same
+    group, then the collective conductivity and the Haven ratio."""
+    groups = ", ".join(f"{g} = type {' '.join(map(str, t))}" for g, t in section.groups.items())
+    lines = ["", f"  Trajectory {section.file} (found by {section.found_by}): "
+                 f"{section.frames} frames every {section.frame_interval * 1e12:.4g} ps, "
+                 f"{section.atoms} atoms; groups from {section.groups_from}: {groups}"]
+    lines += [f"    note: {n}" for n in section.notes]
+    multi = [f for f in fits if f.multi_origin and f.table == section.file]
+    single = {f.group: f for f in reversed(fits) if not f.multi_origin and f.group and f.ok}
+    if section.blocks > 1:
+        how = (f"the mean over the atoms and {section.blocks} time blocks of "
+               f"{section.block_frames} frames; ± is 68 %, Student-t, from the spread of the "
+               "blocks' D, which holds what atoms share; ± atoms: the spread over the atoms, "
+               "as if they moved apart")
+    else:
+        how = (f"the mean over the atoms in one block of {section.block_frames} frames; ± is "
+               "68 %, Student-t, from the spread over the atoms, blind to what they share")
+    lines += ["", f"  Self-diffusion over every time origin (D = slope / 6, {how})"]
+    header = ["group", "atoms", "D m^2/s", "± atoms", "window ps", "log-log slope"]
+    header += ["single-origin D m^2/s"] if single else []
+    rows = []
+    for fit in multi:
+        one = single.get(fit.group or "")
+        row = [fit.column, _count(fit), pm(fit.diffusion, fit.error), _part(fit.particle_error),
+               (f"{fit.window_start * 1e12:.4g} .. {fit.window_end * 1e12:.4g}" if fit.ok
+                else "no fit"), f"{fit.loglog_slope:.4f}" if fit.ok else "—"]
+        row += ["—" if one is None else pm(one.diffusion, one.error)] if single else []
+        rows.append(row + ([sci(fit.finite_size)] if corrected else []))
+    lines += table(header + (["D∞ m^2/s"] if corrected else []), rows, "    ")
+    g = section.conductivity
+    if g is None:
+        return lines
+    charges = ", ".join(f"{name} {z:+d}" for name, z in section.charges.items())
+    lines += ["", f"  Collective conductivity at T = {g.temperature:.2f} K "
+                  f"({section.temperature_source}), V = {g.volume:.4e} m^3, charges {charges} e"]
+    lines.append(f"    Einstein-Helfand sigma_EH = d/dt <|sum q dr|^2> / (6 V k_B T) over "
+                 f"{g.window[0] * 1e12:.4g} .. {g.window[1] * 1e12:.4g} ps: "
+                 f"{g.einstein_helfand:.4g} ± {g.einstein_helfand_error:.2g} S/m (± over "
+                 f"{g.pieces} pieces: {_blocks(section.blocks)} x 3 components)")
+    lines.append(f"    Nernst-Einstein sigma_NE from the D above: {g.nernst_einstein:.4g} ± "
+                 f"{g.nernst_einstein_error:.2g} S/m (their ± taken as independent)")
+    lines.append(f"    Haven ratio sigma_NE / sigma_EH = {g.haven_ratio:.3g} ± "
+                 f"{g.haven_ratio_error:.2g} (1 for ions that move independently; the two "
+                 "relative errors in quadrature)")
+    return lines
+
+
+def _blocks(count: int) -> str:
+    return "one time block" if count == 1 else f"{count} time blocks"
+
+
+def trajectory_json(section: TrajectorySection) -> Json:
+    g = section.conductivity
+    return {
+        "file": section.file, "found_by": section.found_by, "atoms": section.atoms,
+        "frames": section.frames, "frame_interval": section.frame_interval,
+        "blocks": section.blocks, "block_frames": section.block_frames,
+        "groups": {name: list(types) for name, types in section.groups.items()},
+        "groups_from": section.groups_from, "charges": section.charges,
+        "temperature": section.temperature, "temperature_source": section.temperature_source,
+        "notes": list(section.notes),
+        "conductivity": None if g is None else {
+            "einstein_helfand": g.einstein_helfand,
+            "einstein_helfand_error": g.einstein_helfand_error,
+            "error_from": f"{_blocks(section.blocks)} x 3 components", "pieces": g.pieces,
+            "nernst_einstein": g.nernst_einstein,
+            "nernst_einstein_error": g.nernst_einstein_error,
+            "haven_ratio": g.haven_ratio, "haven_ratio_error": g.haven_ratio_error,
+            "window": list(g.window), "volume": g.volume, "temperature": g.temperature,
+            "units": {"einstein_helfand": "S/m", "nernst_einstein": "S/m", "window": "s",
+                      "volume": "m^3", "temperature": "K"}},
+        "units": {"frame_interval": "s", "temperature": "K"},
+    }
+
+
 def _peak_text(peak: AnglePeak) -> str:
     if not peak.found:
         return "no strict local maximum"
@@ -195,8 +276,10 @@ def _corrections_text(report: RunReport) -> list[str]:
 def _conductivity_text(report: RunReport) -> list[str]:
     g = report.conductivity
     assert g is not None
+    origins = (", D over every time origin where the trajectory gives it"
+               if report.trajectory is not None else "")
     lines = ["", "  Nernst-Einstein conductivity sigma = e^2 / (V k_B T) sum N z^2 D "
-                 "(ions moving independently)"]
+                 f"(ions moving independently{origins})"]
     corrected = report.corrections is not None and report.corrections.shift is not None
     rows = [[c.group, str(c.count), f"{c.charge:+d}", pm(c.diffusion, c.error)]
             for c in g.carriers]
@@ -266,6 +349,10 @@ def fit_json(fit: MsdFit, settings: FitSettings) -> Json:
         "search_step": fit.search_step,
         "finite_size_corrected": number(fit.finite_size),
         "failure": fit.failure or None,
+        "origins": "all" if fit.multi_origin else "first",
+        "error_from": fit.error_from or None if fit.multi_origin else None,
+        "pieces": fit.pieces if fit.multi_origin else None,
+        "particle_error": number(fit.particle_error),
         "dimensions": settings.dimensions,
         "units": {"slope": "m^2/s", "diffusion_coefficient": "m^2/s", "time": "s"},
         "window": None if not fit.ok else {
@@ -331,6 +418,7 @@ def run_json(report: RunReport, settings: FitSettings) -> Json:
             **asdict(report.density_check), "percent": report.density_check.percent,
             "units": {"molality": "mol/kg", "temperature": "K", "run": "kg/m^3",
                       "model": "kg/m^3"}},
+        "trajectory": None if report.trajectory is None else trajectory_json(report.trajectory),
         "angle_peaks": [{"file": p.file, "column": p.column, "blocks": p.blocks,
                          "step": p.step, "found": p.found, "index": p.index,
                          "angle": number(p.coordinate) if p.found else None,

@@ -12,8 +12,12 @@ import math
 import os
 from dataclasses import dataclass, field
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 from . import lammps, physics
+
+if TYPE_CHECKING:
+    from .trajectory import Conductivity as CollectiveConductivity
 
 WATER_MOLAR_MASS = 18.015  # g/mol
 MIN_WINDOW = 10  # rows: the shortest window a fit takes unless told otherwise
@@ -63,6 +67,8 @@ class Options:
     temperature: float | None = None  # K, instead of the thermodynamic table's
     experimental_conductivity: float | None = None  # S/m
     hop_distance: float | None = None  # m
+    # Atom types of the trajectory's groups (--group), beside the log's.
+    trajectory_groups: tuple[tuple[str, tuple[int, ...]], ...] = ()
 
     def charge(self, group: str) -> int | None:
         return dict(self.charges).get(group, physics.ION_CHARGES.get(group))
@@ -102,6 +108,15 @@ class MsdFit:
     search_step: int = 1  # rows between the starts, and the lengths, searched
     finite_size: float = math.nan  # m^2/s: D corrected for the box size
     failure: str = ""  # why no window qualified, when none did
+    # Over every time origin of a trajectory (vexa_pp.trajectory) rather
+    # than from the single origin of an MSD table: D's ± is then the spread
+    # over `pieces` independent pieces of the run (`error_from`: "time
+    # blocks" or "particles"), 68.3 % with the Student-t factor.
+    multi_origin: bool = False
+    piece_error: float = math.nan  # m^2/s
+    error_from: str = ""
+    pieces: int = 0
+    particle_error: float = math.nan  # m^2/s: as if the particles moved apart
 
     @property
     def ok(self) -> bool:
@@ -116,7 +131,7 @@ class MsdFit:
     def error_parts(self) -> dict[str, float]:
         """The independent parts of D's uncertainty that are known, m^2/s."""
         parts = {"sampling": self.sampling_error, "regression": self.fit_error,
-                 "windows": self.window_spread}
+                 "windows": self.window_spread, self.error_from or "pieces": self.piece_error}
         return {name: value for name, value in parts.items() if math.isfinite(value)}
 
     @property
@@ -217,6 +232,26 @@ class DensityCheck:
         return (self.run / self.model - 1.0) * 100.0
 
 
+@dataclass(frozen=True)
+class TrajectorySection:
+    """What a trajectory (a LAMMPS dump) gives beside the D of its groups."""
+
+    file: str  # the dump's name
+    found_by: str  # how the dump was found
+    atoms: int  # atoms kept from it
+    frames: int
+    frame_interval: float  # s
+    blocks: int  # time blocks behind the error bars
+    block_frames: int
+    groups: dict[str, tuple[int, ...]]  # group -> atom types
+    groups_from: str  # where the types of the groups come from
+    charges: dict[str, int]  # elementary charges of the charged groups
+    temperature: float | None  # K
+    temperature_source: str
+    conductivity: CollectiveConductivity | None  # sigma_EH, sigma_NE, Haven ratio
+    notes: tuple[str, ...]
+
+
 @dataclass
 class RunReport:
     """Everything found in one run directory, and what stood in the way."""
@@ -246,6 +281,7 @@ class RunReport:
     conductivity: Conductivity | None = None
     hopping: Hopping | None = None
     density_check: DensityCheck | None = None
+    trajectory: TrajectorySection | None = None  # beside its D, which are among `msd`
 
     @property
     def failed(self) -> bool:

@@ -42,6 +42,7 @@ import numpy as np
 
 from . import physics
 from ._vexa_pp import diff_calculator
+from .multi_origin_msd import per_atom_msd
 from .results import FitSettings
 
 DIMENSIONS = 3
@@ -558,27 +559,12 @@ _ONE_SIGMA = 0.5 * (1 + math.erf(1 / math.sqrt(2)))
 
 
 def _per_atom_msd(positions: np.ndarray) -> np.ndarray:
-    """Multi-origin MSD of each atom, (atoms, frames) from (atoms, 3, frames):
-    for lag m the mean over all origins k of |r(k + m) - r(k)|^2.
-
-    The square splits into r(k + m)^2 + r(k)^2, summed by running totals,
-    and -2 r(k + m).r(k), an autocorrelation taken by FFT with zero padding
-    (Kneller et al., Comput. Phys. Commun. 91 (1995) 191): O(F log F) per
-    atom instead of O(F^2). Each atom is first moved to its mean position;
-    the MSD does not change, but the squares that cancel stay small, so far
-    from the origin no precision is lost.
-    """
-    count = positions.shape[2]
-    lags = np.arange(count)
-    origins = count - lags
-    centred = positions - positions.mean(axis=2, keepdims=True)
-    spectrum = np.fft.rfft(centred, n=2 * count, axis=2)
-    power = spectrum.real ** 2 + spectrum.imag ** 2
-    overlap = np.fft.irfft(power, n=2 * count, axis=2)[:, :, :count].sum(axis=1)
-    squares = np.einsum("acf,acf->af", centred, centred)
-    running = np.zeros((positions.shape[0], count + 1))
-    np.cumsum(squares, axis=1, out=running[:, 1:])
-    # sum_{k < F-m} r(k)^2 + sum_{k >= m} r(k)^2
-    ends = running[:, origins] + (running[:, count:] - running[:, lags])
-    result: np.ndarray = (ends - 2 * overlap) / origins
-    return result
+    """Multi-origin MSD of each atom, (atoms, frames) from (atoms, c, frames)
+    for c of 1 to 3 coordinates, by FFT in the compiled module (without the
+    interpreter lock), which takes three: the missing ones are held at zero.
+    A block's strided view is copied to the contiguous rows it reads."""
+    if positions.shape[1] == DIMENSIONS:
+        return per_atom_msd(np.ascontiguousarray(positions, dtype=np.float64))
+    padded = np.zeros((positions.shape[0], DIMENSIONS, positions.shape[2]))
+    padded[:, :positions.shape[1]] = positions
+    return per_atom_msd(padded)
