@@ -26,40 +26,14 @@ template <class Result, class... Params, Result (*Body)(Params...)> struct Slots
   using type = std::tuple<Slot<std::remove_cvref_t<Params>>...>;
 };
 
-template <auto Body> struct ReleasedFunction {
+template <auto Body> struct ReleasedFunction : binding::Signature<binding::BodyShape<Body>::arity> {
   static constexpr std::size_t arity = binding::BodyShape<Body>::arity;
-
-  std::string_view name;
-  std::string_view parameter_list;
-  std::string_view documentation;
-  std::array<std::string_view, arity> parameters{};
-
-  consteval ReleasedFunction(std::string_view name_, std::string_view parameter_list_,
-                             std::string_view documentation_)
-      : name(name_), parameter_list(parameter_list_), documentation(documentation_) {
-    std::size_t count = 0;
-    std::string_view rest = parameter_list;
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(", ");
-      if (count == arity) throw "more parameter names than the body takes";
-      parameters[count++] = rest.substr(0, comma);
-      rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 2);
-    }
-    if (count != arity) throw "fewer parameter names than the body takes";
-  }
-
-  std::string docstring() const {
-    return std::string(name)
-        .append("(")
-        .append(parameter_list)
-        .append(")\n--\n\n")
-        .append(documentation);
-  }
+  using binding::Signature<arity>::Signature;
 
   PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const noexcept {
     try {
       std::array<PyObject*, arity> given{};
-      const binding::FunctionDescription description{name, parameters, 0, arity, {}};
+      const binding::FunctionDescription description{this->name, this->parameters, 0, arity, {}};
       if (!binding::bind(description, args, nargs, kwnames, given.data())) return nullptr;
       typename SlotsOf<Body>::type slots;
       if (!convert_all(given, slots, std::make_index_sequence<arity>{})) return nullptr;
@@ -84,7 +58,7 @@ private:
                    std::index_sequence<I...>) const {
     return ([&] {
       if (convert(given[I], std::get<I>(slots))) return true;
-      binding::note_parameter(parameters[I]);
+      binding::note_parameter(this->parameters[I]);
       return false;
     }() && ...);
   }

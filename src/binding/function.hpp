@@ -42,26 +42,27 @@ inline bool convert(PyObject* object, FloatArray& out) {
   return convert_float_array(object, out);
 }
 
-template <auto Body> struct Function {
-  static constexpr std::size_t arity = BodyShape<Body>::arity;
-
+// What a declaration says besides its body: the name, the parameters as the
+// text signature lists them, and the documentation. Both modules' function
+// kinds share it.
+template <std::size_t Arity> struct Signature {
   std::string_view name;
   std::string_view parameter_list; // as in the text signature: "a, b, c"
   std::string_view documentation;  // what follows the signature block
-  std::array<std::string_view, arity> parameters{};
+  std::array<std::string_view, Arity> parameters{};
 
-  consteval Function(std::string_view name_, std::string_view parameter_list_,
-                     std::string_view documentation_)
+  consteval Signature(std::string_view name_, std::string_view parameter_list_,
+                      std::string_view documentation_)
       : name(name_), parameter_list(parameter_list_), documentation(documentation_) {
     std::size_t count = 0;
     std::string_view rest = parameter_list;
     while (!rest.empty()) {
       const std::size_t comma = rest.find(", ");
-      if (count == arity) throw "more parameter names than the body takes";
+      if (count == Arity) throw "more parameter names than the body takes";
       parameters[count++] = rest.substr(0, comma);
       rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 2);
     }
-    if (count != arity) throw "fewer parameter names than the body takes";
+    if (count != Arity) throw "fewer parameter names than the body takes";
   }
 
   // "{name}({parameters})\n--\n\n{documentation}": the interpreter takes the
@@ -73,12 +74,17 @@ template <auto Body> struct Function {
         .append(")\n--\n\n")
         .append(documentation);
   }
+};
+
+template <auto Body> struct Function : Signature<BodyShape<Body>::arity> {
+  static constexpr std::size_t arity = BodyShape<Body>::arity;
+  using Signature<arity>::Signature;
 
   // Bind, convert in parameter order, run the body, convert its outcome.
   PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const noexcept {
     try {
       std::array<PyObject*, arity> slots{};
-      const FunctionDescription description{name, parameters, 0, arity, {}};
+      const FunctionDescription description{this->name, this->parameters, 0, arity, {}};
       if (!bind(description, args, nargs, kwnames, slots.data())) return nullptr;
       typename BodyShape<Body>::Natives natives;
       if (!convert_all(slots, natives, std::make_index_sequence<arity>{})) return nullptr;
@@ -99,7 +105,7 @@ private:
                    typename BodyShape<Body>::Natives& natives, std::index_sequence<I...>) const {
     return ([&] {
       if (convert(slots[I], std::get<I>(natives))) return true;
-      note_parameter(parameters[I]);
+      note_parameter(this->parameters[I]);
       return false;
     }() && ...);
   }
