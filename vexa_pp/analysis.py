@@ -13,7 +13,8 @@ A run directory may hold (each one optional):
 - thermodynamic tables written by LAMMPS 'fix ave/time' (*_prod.dat);
 - bond-angle histograms written by 'fix ave/histo' (*angle*.dat), in one or
   more blocks;
-- volume.dat and density.dat.
+- volume.dat and density.dat;
+- the data file the log's read_data names: the charges of the ion groups.
 
 A missing file is noted and skipped; a file that cannot be read or parsed is
 noted with the reader's message, which names the file and the reason.
@@ -27,7 +28,7 @@ from collections.abc import Callable, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
 
-from . import electrolyte, run_files, run_trajectory
+from . import data_charges, electrolyte, run_files, run_trajectory
 from .angle_peaks import angle_peaks
 from .msd_fits import check_fits, fit_msd, fit_msd_file, fit_table
 from .results import (
@@ -208,6 +209,11 @@ def analyze_run(path: Path, options: Options) -> RunReport:
     if files is None:
         return report
 
+    charged = data_charges.with_data_charges(path, log, options)
+    options = charged.options
+    report.notes += charged.notes
+    report.warnings += charged.warnings
+    report.charges_from = {g: options.charge_from(g) for g, _ in options.data_charges}
     if (path / LOG_NAME).is_file():
         electrolyte.groups(report, path / LOG_NAME, options)
     for file in files.msd:

@@ -127,14 +127,19 @@ def _kelvin(text: str) -> float:
     return value
 
 
-def charges_from(pairs: Iterable[str]) -> tuple[tuple[str, int], ...]:
-    """--charge NAME=Z arguments, as (name, charge) pairs. Raises ValueError."""
+def charges_from(pairs: Iterable[str]) -> tuple[tuple[str, float], ...]:
+    """--charge NAME=Z arguments, as (name, charge) pairs: a whole charge as
+    an int, a scaled one (Na=+0.85) as a float. Raises ValueError."""
     result = []
     for pair in pairs:
         name, sep, value = pair.partition("=")
-        if not sep or not name:
-            raise ValueError(f"{pair!r}: give NAME=CHARGE, as Na=+1")
-        result.append((name, int(value)))
+        try:
+            charge = float(value)
+        except ValueError:
+            charge = math.nan
+        if not sep or not name or not math.isfinite(charge):
+            raise ValueError(f"{pair!r}: give NAME=CHARGE, as Na=+1 or Na=+0.85")
+        result.append((name, physics.whole(charge)))
     return tuple(result)
 
 
@@ -220,8 +225,9 @@ def build_parser() -> argparse.ArgumentParser:
                         help="an ion group whose molality is wanted; repeat for several "
                              "(default: the groups named like ions, such as Na, K, Cl, OH)")
     groups.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
-                        help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are "
-                             f"known: {', '.join(physics.ION_CHARGES)})")
+                        help="charges of ion groups, as Na=+1 Cl=-1 or Na=+0.85 (default: "
+                             "those of the data file the log's read_data names, else those "
+                             f"of the common ions: {', '.join(physics.ION_CHARGES)})")
     _group_option(groups)
     physical = analyze.add_argument_group("corrections and conductivity")
     physical.add_argument("--salt", metavar="NAME",
@@ -262,10 +268,14 @@ def build_parser() -> argparse.ArgumentParser:
                      help="a LAMMPS text dump (dump custom or atom; .gz read as such)")
     msd.add_argument("--log", type=Path, metavar="LOG",
                      help="the run's log.lammps: unit style, timestep, groups of types, "
-                          "thermostat temperature")
+                          "thermostat temperature, the data file with the ions' charges")
     _group_option(msd)
     msd.add_argument("--charge", action="extend", nargs="+", default=[], metavar="GROUP=Z",
-                     help="charges of ion groups, as Na=+1 Cl=-1 (the common ions are known)")
+                     help="charges of ion groups, as Na=+1 Cl=-1 or Na=+0.85 (default: the "
+                          "data file's, else those of the common ions)")
+    msd.add_argument("--ion-group", action="append", metavar="NAME", dest="ion_groups",
+                     help="a group that takes its charge from the data file though not named "
+                          "like a common ion; repeat for several")
     msd.add_argument("--temperature", type=_kelvin, metavar="K",
                      help="temperature for the conductivity (default: the log's thermostat)")
     msd.add_argument("--units", choices=sorted(lammps.UNIT_STYLES), metavar="STYLE",

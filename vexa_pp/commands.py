@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
 import functools
 import json
 import math
@@ -15,6 +16,7 @@ from typing import TextIO
 from . import (
     analysis,
     cluster,
+    data_charges,
     dumps,
     lammps,
     plots,
@@ -159,13 +161,20 @@ def run_msd(args: argparse.Namespace, parser: argparse.ArgumentParser,
         if kelvin is None:
             kelvin = run_trajectory.thermostat_temperature(text)
             source = f"the thermostat in {args.log}"
-        options = results.Options(charges=charges, temperature=kelvin)
+        options = results.Options(charges=charges, temperature=kelvin,
+                                  ion_groups=tuple(args.ion_groups or ()) or None,
+                                  trajectory_groups=given)
+        charged = data_charges.with_data_charges(
+            args.log.parent if args.log is not None else Path("."), log, options)
         section, fits = run_trajectory.analyze_dump(
-            args.dump, "the command line", dump, log, timing, options, given,
+            args.dump, "the command line", dump, log, timing, charged.options, given,
             (kelvin, source if kelvin is not None else ""))
+        section = dataclasses.replace(section, notes=(*charged.notes, *section.notes))
     except (OSError, ValueError, MemoryError) as exc:
         err.write(f"{parser.prog}: error: {exc}\n")
         return 1
+    for warning in charged.warnings:
+        err.write(f"{parser.prog}: warning: {warning}\n")
     if args.json:
         _print_json({"dump": str(args.dump), "timing": timing.source,
                      "trajectory": report.trajectory_json(section),

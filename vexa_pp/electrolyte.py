@@ -82,10 +82,22 @@ def groups(report: RunReport, log: Path, options: Options) -> None:
             report.molality[name] = report.groups[name] / kilograms
 
 
+def valence(group: str, charge: float | None) -> int | None:
+    """The whole charge a salt's formula is written with: a scaled-charge
+    model's ion (+0.85 e) is still the ion its name says, or the nearest
+    whole charge of its sign."""
+    if charge is None or charge.is_integer():
+        return None if charge is None else int(charge)
+    known = physics.ION_CHARGES.get(group)
+    if known is not None and known * charge > 0:
+        return known
+    return int(math.copysign(max(1, round(abs(charge))), charge))
+
+
 def salt(report: RunReport, options: Options) -> None:
     """The salt of the run's two ion groups, its molality, and the bundled
     parameters of it (or of --salt)."""
-    charged = {g: options.charge(g) for g in report.molality}
+    charged = {g: valence(g, options.charge(g)) for g in report.molality}
     cations = [g for g, z in charged.items() if z is not None and z > 0]
     anions = [g for g, z in charged.items() if z is not None and z < 0]
     formula = None

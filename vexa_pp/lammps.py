@@ -48,7 +48,8 @@ UNIT_STYLES = {
 
 # The log echoes each line as the deck has it, indented ones (a loop's body) too.
 _COMMAND = re.compile(
-    r"^\s*(units|timestep|compute|fix|unfix|run|group|dump|undump)\s+(.*?)\s*$")
+    r"^\s*(units|timestep|compute|fix|unfix|run|group|dump|undump|atom_style|read_data|set)"
+    r"\s+(.*?)\s*$")
 _BOX = re.compile(r"(orthogonal|triclinic) box = \(([^)]*)\) to \(([^)]*)\)")
 _COLUMN = re.compile(r"^c_([^\[\]]+)\[(\d+)\]$")
 
@@ -95,6 +96,11 @@ class RunLog:
     # group also made by other means (a region, ids, a delete), whose atoms
     # no list of types names.
     type_groups: dict[str, tuple[int, ...] | None] = field(default_factory=dict)
+    # (line, arguments) of every atom_style, read_data and set command, as
+    # expanded where the log shows a line with variables expanded.
+    atom_styles: list[tuple[int, tuple[str, ...]]] = field(default_factory=list)
+    data_reads: list[tuple[int, tuple[str, ...]]] = field(default_factory=list)
+    sets: list[tuple[int, tuple[str, ...]]] = field(default_factory=list)
     box_shape: str | None = None  # "orthogonal" or "triclinic"
     box_edges: tuple[float, float, float] | None = None  # in length units
     present: bool = False  # there was a log to read
@@ -200,6 +206,8 @@ def read_log(text: str) -> RunLog:
                                         else tuple(sorted({*known, *types})))
         elif name in ("dump", "undump") and args:
             _dump_command(log, name, args, number)
+        elif name in _STRUCTURE and args:
+            _expanded(getattr(log, _STRUCTURE[name]), number, tuple(args))
         elif name in ("fix", "unfix") and args:
             if args[0] in active:
                 index = active.pop(args[0])
@@ -210,6 +218,18 @@ def read_log(text: str) -> RunLog:
                 active[args[0]] = len(log.fix_files)
                 log.fix_files.append(FixFile(args[0], args[keyword + 1], number))
     return log
+
+
+_STRUCTURE = {"atom_style": "atom_styles", "read_data": "data_reads", "set": "sets"}
+
+
+def _expanded(commands: list[tuple[int, tuple[str, ...]]], number: int,
+              args: tuple[str, ...]) -> None:
+    """Add a command; one that expands the variables of the line just before
+    it takes that line's place."""
+    if commands and commands[-1][0] == number - 1 and "$" in " ".join(commands[-1][1]):
+        commands.pop()
+    commands.append((number, args))
 
 
 def _dump_command(log: RunLog, name: str, args: list[str], number: int) -> None:

@@ -24,6 +24,16 @@ ION_CHARGES = {
 }
 
 
+def whole(charge: float) -> float:
+    """A whole charge as an int, so that it prints as +1 and not +1.0."""
+    return int(charge) if charge.is_integer() else charge
+
+
+def charge_text(charge: float) -> str:
+    """+1 for a whole charge, +0.85 for a scaled one."""
+    return f"{int(charge):+d}" if float(charge).is_integer() else f"{charge:+.6g}"
+
+
 def finite_size_shift(temperature: float, viscosity: float, box_length: float) -> float:
     """D_inf - D_PBC = xi k_B T / (6 pi eta L), in m^2/s for SI inputs."""
     return YEH_HUMMER_XI * BOLTZMANN * temperature / (6 * math.pi * viscosity * box_length)
@@ -33,7 +43,7 @@ def finite_size_shift(temperature: float, viscosity: float, box_length: float) -
 class Carrier:
     group: str
     count: int
-    charge: int
+    charge: float  # e: a whole valence, or a scaled-charge model's
     diffusion: float  # m^2/s
     error: float  # m^2/s, NaN when unknown
 

@@ -8,6 +8,7 @@ from dataclasses import asdict
 from typing import Any
 
 from . import physics
+from .physics import charge_text
 from .results import (
     AnglePeak,
     CoefficientSummary,
@@ -187,9 +188,10 @@ def trajectory_text(section: TrajectorySection, fits: Sequence[MsdFit],
     g = section.conductivity
     if g is None:
         return lines
-    charges = ", ".join(f"{name} {z:+d}" for name, z in section.charges.items())
+    charges = ", ".join(f"{name} {charge_text(z)}" for name, z in section.charges.items())
     lines += ["", f"  Collective conductivity at T = {g.temperature:.2f} K "
-                  f"({section.temperature_source}), V = {g.volume:.4e} m^3, charges {charges} e"]
+                  f"({section.temperature_source}), V = {g.volume:.4e} m^3, charges {charges} e"
+                  + (f" ({_charges_from(section.charges_from)})" if section.charges_from else "")]
     lines.append(f"    Einstein-Helfand sigma_EH = d/dt <|sum q dr|^2> / (6 V k_B T) over "
                  f"{g.window[0] * 1e12:.4g} .. {g.window[1] * 1e12:.4g} ps: "
                  f"{g.einstein_helfand:.4g} ± {g.einstein_helfand_error:.2g} S/m (± over "
@@ -200,6 +202,15 @@ def trajectory_text(section: TrajectorySection, fits: Sequence[MsdFit],
                  f"{g.haven_ratio_error:.2g} (1 for ions that move independently; the two "
                  "relative errors in quadrature)")
     return lines
+
+
+def _charges_from(sources: dict[str, str]) -> str:
+    """Where charges neither given nor known by name come from: "Na, Cl from
+    the data file system.data"."""
+    by_source: dict[str, list[str]] = {}
+    for group, source in sources.items():
+        by_source.setdefault(source, []).append(group)
+    return "; ".join(f"{', '.join(groups)} from {source}" for source, groups in by_source.items())
 
 
 def _blocks(count: int) -> str:
@@ -214,6 +225,7 @@ def trajectory_json(section: TrajectorySection) -> Json:
         "blocks": section.blocks, "block_frames": section.block_frames,
         "groups": {name: list(types) for name, types in section.groups.items()},
         "groups_from": section.groups_from, "charges": section.charges,
+        "charges_from": section.charges_from,
         "temperature": section.temperature, "temperature_source": section.temperature_source,
         "notes": list(section.notes),
         "conductivity": None if g is None else {
@@ -280,9 +292,13 @@ def _conductivity_text(report: RunReport) -> list[str]:
     lines = ["", "  Nernst-Einstein conductivity sigma = e^2 / (V k_B T) sum N z^2 D "
                  f"(ions moving independently{origins})"]
     corrected = report.corrections is not None and report.corrections.shift is not None
-    rows = [[c.group, str(c.count), f"{c.charge:+d}", pm(c.diffusion, c.error)]
+    rows = [[c.group, str(c.count), charge_text(c.charge), pm(c.diffusion, c.error)]
             for c in g.carriers]
     lines += table(["ion group", "N", "z", "D m^2/s"], rows, "    ")
+    sources = {c.group: report.charges_from[c.group] for c in g.carriers
+               if c.group in report.charges_from}
+    if sources:
+        lines.append(f"    z of {_charges_from(sources)}")
     text = f"    sigma = {g.value:.4g} ± {g.error:.2g} S/m from D"
     if corrected and g.corrected is not None and g.corrected_error is not None:
         text += f"; {g.corrected:.4g} ± {g.corrected_error:.2g} S/m from D∞"
@@ -409,6 +425,7 @@ def run_json(report: RunReport, settings: FitSettings) -> Json:
                       "viscosity": "Pa s", "shift": "m^2/s"}},
         "conductivity": None if report.conductivity is None else {
             **asdict(report.conductivity), "unit": "S/m"},
+        "charges_from": report.charges_from,
         "proton_hopping": None if report.hopping is None else {
             **asdict(report.hopping),
             "units": {"hop_distance": "m", "md_conductivity": "S/m", "tau": "s",

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 import os
+from collections.abc import Mapping
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import TYPE_CHECKING
@@ -60,7 +61,7 @@ class Options:
     solvent_group: str = "OW"  # the group with one atom per solvent molecule
     solvent_molar_mass: float = WATER_MOLAR_MASS  # g/mol
     ion_groups: tuple[str, ...] | None = None  # None: the groups named like ions
-    charges: tuple[tuple[str, int], ...] = ()  # elementary charges, beside the common ions'
+    charges: tuple[tuple[str, float], ...] = ()  # elementary charges, beside the common ions'
     salt: str | None = None  # None: the salt the ion groups make, if bundled
     viscosity: float | None = None  # Pa s, the force field's
     water_model: str | None = None  # a bundled water model whose viscosity is the force field's
@@ -69,9 +70,24 @@ class Options:
     hop_distance: float | None = None  # m
     # Atom types of the trajectory's groups (--group), beside the log's.
     trajectory_groups: tuple[tuple[str, tuple[int, ...]], ...] = ()
+    # Charges of ion groups in the run's data file (vexa_pp.data_charges
+    # fills them in for each run), and the file's name.
+    data_charges: tuple[tuple[str, float], ...] = ()
+    data_file: str = ""
 
-    def charge(self, group: str) -> int | None:
-        return dict(self.charges).get(group, physics.ION_CHARGES.get(group))
+    def charge(self, group: str) -> float | None:
+        """In e: --charge's, else the data file's, else the common ion's."""
+        sources: tuple[Mapping[str, float], ...] = (
+            dict(self.charges), dict(self.data_charges), physics.ION_CHARGES)
+        for known in sources:
+            if group in known:
+                return known[group]
+        return None
+
+    def charge_from(self, group: str) -> str:
+        """Where a group's charge comes from: the data file, or "" otherwise."""
+        taken = group in dict(self.data_charges) and group not in dict(self.charges)
+        return f"the data file {self.data_file}" if taken else ""
 
 
 @dataclass
@@ -245,11 +261,13 @@ class TrajectorySection:
     block_frames: int
     groups: dict[str, tuple[int, ...]]  # group -> atom types
     groups_from: str  # where the types of the groups come from
-    charges: dict[str, int]  # elementary charges of the charged groups
+    charges: dict[str, float]  # elementary charges of the charged groups
     temperature: float | None  # K
     temperature_source: str
     conductivity: CollectiveConductivity | None  # sigma_EH, sigma_NE, Haven ratio
     notes: tuple[str, ...]
+    # Group -> where its charge comes from, for those not given or known by name.
+    charges_from: dict[str, str] = field(default_factory=dict)
 
 
 @dataclass
@@ -282,6 +300,8 @@ class RunReport:
     hopping: Hopping | None = None
     density_check: DensityCheck | None = None
     trajectory: TrajectorySection | None = None  # beside its D, which are among `msd`
+    # Ion group -> where its charge comes from, for those taken from the data file.
+    charges_from: dict[str, str] = field(default_factory=dict)
 
     @property
     def failed(self) -> bool:

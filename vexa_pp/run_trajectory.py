@@ -160,6 +160,7 @@ def analyze_dump(path: Path, found_by: str, dump: Dump, log: lammps.RunLog, timi
     groups, groups_from = dump_groups(log, {int(t) for t in np.unique(dump.types)}, given)
     kelvin, kelvin_source = temperature
     charges = {g: z for g in groups if (z := options.charge(g))}
+    charges_from = {g: source for g in charges if (source := options.charge_from(g))}
     notes = list(dump.notes)
     if charges and kelvin is None:
         notes.append("no temperature (thermodynamic table, thermostat or --temperature): "
@@ -178,7 +179,7 @@ def analyze_dump(path: Path, found_by: str, dump: Dump, log: lammps.RunLog, timi
     section = TrajectorySection(
         path.name, found_by, len(dump.ids), result.frames, result.frame_interval,
         result.blocks, result.block_frames, groups, groups_from, charges, kelvin,
-        kelvin_source, result.conductivity, tuple(notes))
+        kelvin_source, result.conductivity, tuple(notes), charges_from)
     return section, [_fit(path.name, d, result) for d in result.diffusion]
 
 

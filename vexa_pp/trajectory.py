@@ -61,7 +61,7 @@ _MIN_WINDOW_LAGS = 3
 
 
 def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[int]],
-                       charges: Mapping[str, int], temperature: float, timestep: float,
+                       charges: Mapping[str, float], temperature: float, timestep: float,
                        length_scale: float = 1e-10, *,
                        window: tuple[float, float] | None = None,
                        settings: FitSettings = FitSettings(),
@@ -76,8 +76,9 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
         value) in the trajectory's length unit.
     groups : mapping of str to iterable of int
         Group name to the atom types it holds.
-    charges : mapping of str to int
-        Valence of each charged group; groups not named (or 0) carry none.
+    charges : mapping of str to float
+        Charge in e of each charged group's atoms (a scaled-charge model's
+        +0.85 as well as a valence); groups not named (or 0) carry none.
     temperature : float
         In K.
     timestep : float
@@ -312,7 +313,7 @@ def _loglog_slope(time: np.ndarray, msd: np.ndarray) -> float:
 
 
 def _conduct(positions: np.ndarray, members: Mapping[str, np.ndarray],
-             charged: list[Diffusion], charges: Mapping[str, int], layout: _Layout,
+             charged: list[Diffusion], charges: Mapping[str, float], layout: _Layout,
              lags: tuple[int, int] | None, volume: float, temperature: float) -> Conductivity:
     """sigma_EH from the displacement of the total charge, sigma_NE from the
     groups' D, and their ratio."""
