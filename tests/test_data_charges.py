@@ -92,6 +92,7 @@ def test_analyze_and_msd_take_the_data_files_charges(tmp_path):
                                298.0, TIMESTEP, LENGTH, blocks=4)
     assert section.conductivity.einstein_helfand == model.conductivity.einstein_helfand
     assert [c.charge for c in report.conductivity.carriers] == [0.85, -0.85]
+    assert report.salt == "NaCl"  # scaled charges keep their ions' valences
     out = io.StringIO()
     assert main(["analyze", str(run), "--temperature", "298", "--solvent-group", "water",
                  "--charge", "Na=+1"], out, io.StringIO()) == 0

@@ -59,7 +59,8 @@ bundled value of a water model; else, with a warning, the real solution's of
 the salt the ion groups make, or of --salt), D is corrected for the periodic
 box (Yeh-Hummer,
 D_inf = D + 2.837297 k_B T / (6 pi eta L)); the ion groups' D, counts and
-charges give the Nernst-Einstein conductivity, compared with the experimental
+charges (--charge, else the data file's of the log's read_data, else the
+common ion's) give the Nernst-Einstein conductivity, compared with the experimental
 one where the bundled models have it (KOH); with --hop-distance the gap gives
 the proton-hopping time. The run's density is checked against the salt's
 Laliberte density.
@@ -92,7 +93,9 @@ Its ± is the 68 % interval (Student-t) from the spread of the blocks' D; the
 spread over the atoms is shown beside it (smaller when atoms move together).
 sigma_EH comes from the MSD of the total charge displacement, its ± from the
 blocks and the three components; sigma_NE from the D, the Haven ratio is
-sigma_NE / sigma_EH. Charges: --charge, or the common ions by group name."""
+sigma_NE / sigma_EH. Charges: --charge, else the one charge all of a group's
+atoms carry in the data file of the log's read_data (for groups named like a
+common ion, or by --ion-group), else the common ion's by group name."""
 
 PROPS_HELP = """\
 Density, molarity or molality, viscosity and, for KOH, electrical conductivity

@@ -87,7 +87,7 @@ def _data_path(directory: Path, args: tuple[str, ...]) -> Path:
     """The file read_data names, in the run directory; a path that no longer
     exists (the run was moved) is looked for there by its name."""
     text = args[0]
-    if "$" in text or "v_" in text:
+    if "$" in text:
         raise ValueError(f"'read_data {text}' in {lammps.LOG_NAME} names its file by a "
                          "variable the log does not expand")
     if "add" in args[1:]:

@@ -68,6 +68,12 @@ def read_data_atoms(path: Path, style: str | None = None) -> DataAtoms:
             raise ValueError(f"{path}: no '{'N atoms' if atoms is None else 'N atom types'}' "
                              "line in the header")
         first = next((line for line in lines if line.partition("#")[0].strip()), "")
+        if not atoms or not first:  # a box filled after read_data
+            empty = np.zeros(0, np.int64)
+            if atoms:
+                raise ValueError(f"{path}: the Atoms section holds none of the header's "
+                                 f"{atoms} atoms")
+            return DataAtoms(empty, empty, np.zeros(0), types, style or "", "no atoms")
         columns = len(first.partition("#")[0].split())
         style, style_from = _style(path, style, comment, columns)
         type_column, charge_column, plain = CHARGE_STYLES[style]
