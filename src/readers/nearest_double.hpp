@@ -20,8 +20,13 @@ namespace vexa::readers {
 // and the test of whether it settles the rounding is spelled out from the
 // error bound of T.
 [[gnu::always_inline]] inline std::uint64_t nearest_double_bits(std::uint64_t w, std::int64_t q) {
-  constexpr std::uint64_t powers = largest_power_of_five - smallest_power_of_five;
-  if (static_cast<std::uint64_t>(q - smallest_power_of_five) > powers) return 0;
+  // With w in [1, 2^64) and q in this range w·10^q is a normal finite
+  // number, so that the result needs no test for either end of the range;
+  // other exponents take the slower road.
+  constexpr std::int64_t lowest = -307, highest = 288;
+  static_assert(lowest >= smallest_power_of_five && highest <= largest_power_of_five);
+  if (static_cast<std::uint64_t>(q - lowest) > static_cast<std::uint64_t>(highest - lowest))
+    return 0;
   const PowerOfFive& power = powers_of_five[q - smallest_power_of_five];
   // With w's top bit set the product's top bit is bit 191 or 190, so its
   // high word holds the 53 bits of the result and the rounding bit.
@@ -61,12 +66,10 @@ namespace vexa::readers {
   // the product is significand·2^(dropped + 128), significand in [2^52, 2^53).
   const std::int64_t biased =
       power_of_five_exponent(static_cast<int>(q)) + q - shift + dropped + 128 + 52 + 1023;
-  if (biased < 1) return 0; // subnormal: rounded at another place
   significand += round_up;
   // The significand's own top bit adds one to the exponent field, and a
   // rounding carry to 2^53 adds one more: exactly the next binade.
   const std::uint64_t bits = (static_cast<std::uint64_t>(biased - 1) << 52) + significand;
-  if (bits >= 0x7FF0000000000000) return 0; // beyond the range
   return bits;
 }
 

@@ -156,11 +156,24 @@ inline std::uint64_t padded_digits_value(std::uint64_t word, std::uint64_t non_d
     const char* e = p + 1;
     const bool negative_exponent = *e == '-';
     e += (*e == '-') | (*e == '+');
-    if (!is_digit(*e)) return nullptr;
-    int exponent = *e++ - '0';
-    for (int k = 0; k < 2 && is_digit(*e); ++k)
-      exponent = exponent * 10 + (*e++ - '0');
-    if (is_digit(*e)) return nullptr;
+    const unsigned d0 = static_cast<unsigned char>(e[0]) - '0';
+    const unsigned d1 = static_cast<unsigned char>(e[1]) - '0';
+    if (d0 > 9) return nullptr;
+    int exponent;
+    if (d1 <= 9) {
+      // Two digits, as printf writes exponents; three at most.
+      const unsigned d2 = static_cast<unsigned char>(e[2]) - '0';
+      exponent = static_cast<int>(d0 * 10 + d1);
+      e += 2;
+      if (d2 <= 9) {
+        if (is_digit(e[1])) return nullptr;
+        exponent = exponent * 10 + static_cast<int>(d2);
+        ++e;
+      }
+    } else {
+      exponent = static_cast<int>(d0);
+      ++e;
+    }
     scale += negative_exponent ? -exponent : exponent;
     p = e;
   }

@@ -130,12 +130,20 @@ private:
 // the longest number prefix runs up to the White_Space after it.
 // Runs once a field: kept inline in the row loop.
 [[gnu::always_inline]] inline bool read_field(const char*& p, const char* end, double& value) {
-  p = skip_to_field(p, end);
-  if (p == end || *p == '\n') return false;
+  if (p == end || !is_plain_ascii(static_cast<unsigned char>(*p))) {
+    p = skip_to_field(p, end);
+    if (p == end || *p == '\n') return false;
+  }
   const char* const number_end = read_number_prefix(p, end, value);
   if (number_end == nullptr) return false;
   p = number_end;
-  return p == end || *p == ' ' || *p == '\n' || white_space_length(p, end) != 0;
+  if (p == end) return true;
+  // Mostly one space parts the fields: the next one starts right after it.
+  if (*p == ' ') {
+    ++p;
+    return true;
+  }
+  return *p == '\n' || white_space_length(p, end) != 0;
 }
 
 inline bool ColumnCollector::read_row(const char*& cursor, const char* end) {
