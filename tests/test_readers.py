@@ -322,6 +322,31 @@ def test_generated_files(module, tmp_path_factory, text, name):
     assert outcome(module.read_group_count, path, name) == outcome(group_model, text, path, name)
 
 
+# Large files are read a block (1 MiB) at a time. Fillers that put a
+# generated document across the first block's end: rows, or a line longer
+# than a block (the buffer grows to hold it).
+BLOCK = 1 << 20
+FILLERS = {
+    "rows": lambda n: "#Time a b\n" + ("1 2" + " " * 96 + "\n") * (n // 100) + "x" * (n % 100),
+    "long line": lambda n: "1.5 2.5" + " " * (n + BLOCK // 4 - 7),
+}
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(text=document, filler=st.sampled_from(sorted(FILLERS)), cut=st.integers(-300, 60),
+       bad=st.sampled_from([None, None, None, b"\xe2\x82", b"\xff"]))
+def test_files_read_a_block_at_a_time(module, tmp_path_factory, text, filler, cut, bad):
+    head = FILLERS[filler](BLOCK + cut - 11)
+    content = f"{head}\n{text}".encode()
+    if bad:  # invalid UTF-8 past the first block, inside or after a line
+        content = content[:BLOCK + 20] + bad + content[BLOCK + 20:]
+    path = write(tmp_path_factory.getbasetemp() / "large.dat", content)
+    expected = (outcome(vexa_model, content.decode(), path) if not bad else
+                ("err", OSError, (f"{path}: stream did not contain valid UTF-8",)))
+    got = outcome(module.parse_vexa_file, path)
+    assert got[0] == expected[0] and got == expected
+
+
 @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(text=document)
 def test_dropped_rows_are_the_ones_the_reader_dropped(module, tmp_path_factory, text):

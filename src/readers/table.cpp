@@ -243,4 +243,42 @@ Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows,
   return std::move(collector).finish();
 }
 
+// The names own the text the layout points into, so they come first.
+struct ColumnReader::State {
+  State(std::string text, std::size_t row_bytes, std::optional<std::size_t> line_feeds)
+      : names(std::move(text)), layout(names),
+        collector(layout, first_reservation(layout.fields(), row_bytes, line_feeds)) {}
+
+  // The bound of row_capacity where the size is known; room for a few
+  // thousand rows, to grow from, where it is not.
+  static std::size_t first_reservation(std::size_t fields, std::size_t row_bytes,
+                                       std::optional<std::size_t> line_feeds) {
+    if (fields == 0) return 1;
+    std::size_t rows = row_bytes != 0 ? row_bytes / (8 * fields) + 1 : 4096;
+    if (line_feeds) rows = std::min(rows, *line_feeds + 1);
+    return rows;
+  }
+
+  std::string names;
+  Layout layout;
+  ColumnCollector collector;
+};
+
+ColumnReader::ColumnReader(std::string names, std::size_t row_bytes,
+                           std::optional<std::size_t> line_feeds)
+    : state_(std::make_unique<State>(std::move(names), row_bytes, line_feeds)) {}
+ColumnReader::ColumnReader(ColumnReader&&) noexcept = default;
+ColumnReader& ColumnReader::operator=(ColumnReader&&) noexcept = default;
+ColumnReader::~ColumnReader() = default;
+
+bool ColumnReader::add_rows(std::string_view rows, HashMarks marks) {
+  if (state_->layout.fields() == 0) return true;
+  return state_->collector.add_rows(rows, marks);
+}
+
+ColumnTable ColumnReader::finish() && {
+  if (state_->layout.fields() == 0) return ColumnTable{};
+  return std::move(state_->collector).finish();
+}
+
 } // namespace vexa::readers

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,27 @@ enum class HashMarks { keep, remove };
 // asked the call to end.
 Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks,
                                   std::optional<std::size_t> line_feeds = std::nullopt);
+
+// read_columns over rows that come in pieces of whole lines (a file read a
+// block at a time): the columns are those the pieces would give as one text.
+class ColumnReader {
+public:
+  // names: a line of names, already cleaned. The rows to come take at most
+  // row_bytes bytes (0 when not known) and hold at most line_feeds line
+  // feeds when given; both only size the first reservation.
+  ColumnReader(std::string names, std::size_t row_bytes,
+               std::optional<std::size_t> line_feeds = std::nullopt);
+  ColumnReader(ColumnReader&&) noexcept;
+  ColumnReader& operator=(ColumnReader&&) noexcept;
+  ~ColumnReader();
+
+  // Reads the rows of a piece; false when the caller asked the call to end.
+  bool add_rows(std::string_view rows, HashMarks marks);
+  ColumnTable finish() &&;
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 } // namespace vexa::readers

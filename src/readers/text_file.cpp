@@ -173,7 +173,16 @@ bool is_valid_utf8(std::string_view bytes) {
   return take_utf8_census(bytes).has_value();
 }
 
-Outcome<FileText> read_text_file(std::string_view path) {
+namespace {
+
+// The open file and its size (0 when it is not a regular file: pipes and
+// special files report no useful size).
+struct OpenFile {
+  int fd;
+  std::size_t size;
+};
+
+Outcome<OpenFile> open_for_reading(std::string_view path) {
   if (path.find('\0') != std::string_view::npos)
     return std::unexpected(read_error(path, "file name contained an unexpected NUL byte"));
   const std::string name(path);
@@ -183,16 +192,38 @@ Outcome<FileText> read_text_file(std::string_view path) {
     if (errno != EINTR) return std::unexpected(system_error(path, errno));
     if (interrupt_requested()) return interrupted();
   }
-  const FileDescriptor file(fd);
-
   struct stat info{};
-  if (::fstat(file.get(), &info) != 0) return std::unexpected(system_error(path, errno));
+  if (::fstat(fd, &info) != 0) {
+    const int code = errno;
+    ::close(fd);
+    return std::unexpected(system_error(path, code));
+  }
+  const bool sized = S_ISREG(info.st_mode) && info.st_size > 0;
+  return OpenFile{fd, sized ? static_cast<std::size_t>(info.st_size) : 0};
+}
+
+// One read of at most `wanted` bytes: how many came (0 at the end),
+// retried when a signal interrupts it.
+Outcome<std::size_t> read_some(std::string_view path, int fd, char* into, std::size_t wanted) {
+  for (;;) {
+    const ssize_t n = ::read(fd, into, wanted);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return std::unexpected(system_error(path, errno));
+    if (interrupt_requested()) return interrupted();
+  }
+}
+
+} // namespace
+
+Outcome<FileText> read_text_file(std::string_view path) {
+  auto opened = open_for_reading(path);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  const FileDescriptor file(opened->fd);
   // Room for the whole of a regular file plus one byte, so that the read
-  // which reports the end does not force a reallocation. Pipes and special
-  // files report no useful size and grow as they are read.
-  std::size_t capacity = 4096;
-  if (S_ISREG(info.st_mode) && info.st_size > 0)
-    capacity = static_cast<std::size_t>(info.st_size) + 1;
+  // which reports the end does not force a reallocation. Other files grow
+  // as they are read.
+  const std::size_t initial = opened->size != 0 ? opened->size + 1 : 4096;
+  std::size_t capacity = initial;
   Bytes bytes;
   if (!allocate(bytes, capacity)) return std::unexpected(out_of_memory(path, "read", capacity - 1));
   // Each piece is checked as soon as it is read, while it is still in the
@@ -221,15 +252,11 @@ Outcome<FileText> read_text_file(std::string_view path) {
     }
     // Bounded reads, so that the question below comes often even for a
     // huge file or an endless stream.
-    const std::size_t wanted = std::min(capacity - size, read_block);
-    const ssize_t n = ::read(file.get(), bytes.get() + size, wanted);
-    if (n < 0) {
-      if (errno != EINTR) return std::unexpected(system_error(path, errno));
-      if (interrupt_requested()) return interrupted();
-      continue;
-    }
-    if (n == 0) break;
-    size += static_cast<std::size_t>(n);
+    const auto n =
+        read_some(path, file.get(), bytes.get() + size, std::min(capacity - size, read_block));
+    if (!n) return std::unexpected(std::move(n.error()));
+    if (*n == 0) break;
+    size += *n;
     // A character is at most four bytes long: one that starts three bytes
     // or more before the end has been read whole.
     if (size - checked > 3) check(utf8_piece_end({bytes.get(), size}, size - 3));
@@ -238,6 +265,88 @@ Outcome<FileText> read_text_file(std::string_view path) {
   check(size);
   if (!valid) return std::unexpected(read_error(path, "stream did not contain valid UTF-8"));
   return FileText(std::move(bytes), size, census);
+}
+
+} // namespace vexa::readers
+
+namespace vexa::readers {
+
+LineBlocks::LineBlocks(std::string path, int fd, std::size_t size)
+    : path_(std::move(path)), fd_(fd), size_(size) {}
+
+LineBlocks::LineBlocks(LineBlocks&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
+      bytes_(std::move(other.bytes_)), capacity_(other.capacity_), begin_(other.begin_),
+      end_(other.end_), bytes_read_(other.bytes_read_), at_end_(other.at_end_) {}
+
+LineBlocks::~LineBlocks() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Outcome<LineBlocks> LineBlocks::open(std::string_view path) {
+  auto opened = open_for_reading(path);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  LineBlocks blocks(std::string(path), opened->fd, opened->size);
+  // A block and room for the line it cuts at its end.
+  blocks.capacity_ = read_block + read_block / 4;
+  if (!allocate(blocks.bytes_, blocks.capacity_))
+    return std::unexpected(out_of_memory(path, "read", blocks.capacity_));
+  return blocks;
+}
+
+Outcome<bool> LineBlocks::read_more() {
+  // The bytes not handed out yet (a line cut by the last read) go first.
+  if (begin_ != 0) {
+    std::memmove(bytes_.get(), bytes_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (capacity_ - end_ < read_block / 4) {
+    // A line longer than the buffer: it grows to hold it.
+    const std::size_t grown = capacity_ * 2;
+    // Such a line may be the whole file: the file's size is what it needs.
+    if (!allocate(bytes_, grown))
+      return std::unexpected(out_of_memory(path_, "read", std::max(size_, grown)));
+    capacity_ = grown;
+  }
+  const auto n = read_some(path_, fd_, bytes_.get() + end_, std::min(capacity_ - end_, read_block));
+  if (!n) return std::unexpected(std::move(n.error()));
+  if (interrupt_requested()) return interrupted();
+  end_ += *n;
+  bytes_read_ += *n;
+  return *n != 0;
+}
+
+Outcome<std::optional<std::string_view>> LineBlocks::next() {
+  for (;;) {
+    const char* const data = bytes_.get();
+    const void* last_line_feed =
+        end_ > begin_ ? ::memrchr(data + begin_, '\n', end_ - begin_) : nullptr;
+    std::size_t stop = end_;
+    if (last_line_feed != nullptr) {
+      stop = static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - data) + 1;
+    } else if (!at_end_ || begin_ == end_) {
+      if (at_end_) return std::nullopt;
+      auto more = read_more();
+      if (!more) return std::unexpected(std::move(more.error()));
+      at_end_ = !*more;
+      continue;
+    }
+    const std::string_view lines(data + begin_, stop - begin_);
+    begin_ = stop;
+    // Lines end at line feeds, never inside a character, so the runs are
+    // valid exactly when the whole file is.
+    if (!take_utf8_census(lines)) {
+      for (;;) {
+        begin_ = end_;
+        auto more = read_more();
+        if (!more) return std::unexpected(std::move(more.error()));
+        if (!*more) break;
+      }
+      return std::unexpected(read_error(path_, "stream did not contain valid UTF-8"));
+    }
+    return lines;
+  }
 }
 
 } // namespace vexa::readers

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -79,6 +80,45 @@ template <class Parse> auto parse_file(std::string_view path, Parse parse) {
     return Result(std::unexpected(out_of_memory(path, "parse", file->text().size())));
   }
 }
+
+// A file read a block at a time and handed out as runs of whole lines, so
+// that a large file is parsed from a buffer that stays small (and in the
+// processor's cache) instead of from a copy of all of it.
+class LineBlocks {
+public:
+  // Opens the file; failures as read_text_file's.
+  static Outcome<LineBlocks> open(std::string_view path);
+  LineBlocks(LineBlocks&&) noexcept;
+  ~LineBlocks();
+
+  // The next run of whole lines, ending with a line feed except for a last
+  // line without one; nothing once the file is read. The view lasts until
+  // the next call. Every run is valid UTF-8: a file holding anything else is
+  // read to its end (a failure of reading takes precedence) and then
+  // reported as read_text_file reports it.
+  Outcome<std::optional<std::string_view>> next();
+
+  // The size of a regular file, 0 for a stream of unknown length.
+  std::size_t size() const { return size_; }
+  // Bytes read so far.
+  std::size_t bytes_read() const { return bytes_read_; }
+  std::string_view path() const { return path_; }
+
+private:
+  LineBlocks(std::string path, int fd, std::size_t size);
+  // Appends what one read gives; false at the end of the file.
+  Outcome<bool> read_more();
+
+  std::string path_;
+  int fd_;
+  std::size_t size_;
+  Bytes bytes_;
+  std::size_t capacity_ = 0;
+  std::size_t begin_ = 0; // the bytes not handed out yet
+  std::size_t end_ = 0;
+  std::size_t bytes_read_ = 0;
+  bool at_end_ = false;
+};
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).
