@@ -341,10 +341,11 @@ def test_files_read_a_block_at_a_time(module, tmp_path_factory, text, filler, cu
     if bad:  # invalid UTF-8 past the first block, inside or after a line
         content = content[:BLOCK + 20] + bad + content[BLOCK + 20:]
     path = write(tmp_path_factory.getbasetemp() / "large.dat", content)
-    expected = (outcome(vexa_model, content.decode(), path) if not bad else
-                ("err", OSError, (f"{path}: stream did not contain valid UTF-8",)))
-    got = outcome(module.parse_vexa_file, path)
-    assert got[0] == expected[0] and got == expected
+    for function in ARRAY_KINDS:
+        expected = (outcome(MODELS[function], content.decode(), path) if not bad else
+                    ("err", OSError, (f"{path}: stream did not contain valid UTF-8",)))
+        got = outcome(getattr(module, function), path)
+        assert got[0] == expected[0] and got == expected, function
 
 
 @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])

@@ -2,6 +2,7 @@
 // "{path}: {err}".
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -119,6 +120,29 @@ private:
   std::size_t bytes_read_ = 0;
   bool at_end_ = false;
 };
+
+// Reads the file a block at a time into the columns make(file size) gives
+// (0: size unknown): columns.add(lines) takes each run of whole lines, false
+// when the caller asked the call to end, and columns.finish(path) gives the
+// result. Running out of memory is reported with the file's name.
+template <class Make> auto parse_in_blocks(std::string_view path, Make make) {
+  using Result = decltype(std::move(make(std::size_t{})).finish(path));
+  auto blocks = LineBlocks::open(path);
+  if (!blocks) return Result(std::unexpected(std::move(blocks.error())));
+  try {
+    auto columns = make(blocks->size());
+    for (;;) {
+      auto lines = blocks->next();
+      if (!lines) return Result(std::unexpected(std::move(lines.error())));
+      if (!*lines) break;
+      if (!columns.add(**lines)) return Result(interrupted());
+    }
+    return std::move(columns).finish(path);
+  } catch (const std::bad_alloc&) {
+    const std::size_t bytes = std::max(blocks->size(), blocks->bytes_read());
+    return Result(std::unexpected(out_of_memory(path, "parse", bytes)));
+  }
+}
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).

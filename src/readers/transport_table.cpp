@@ -1,8 +1,6 @@
 #include "readers/transport_table.hpp"
 
-#include <algorithm>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <string>
 
@@ -67,6 +65,7 @@ public:
       : row_bytes_(row_bytes), line_feeds_(line_feeds) {}
 
   // False when the caller asked the call to end.
+  bool add(std::string_view lines) { return add(lines, lines.size()); }
   bool add(std::string_view lines, std::size_t hash_end) {
     const auto header = last_header_line(lines, hash_end);
     if (!header) return false;
@@ -97,21 +96,7 @@ private:
 } // namespace
 
 Outcome<ColumnTable> parse_vexa_file(std::string_view path) {
-  auto blocks = LineBlocks::open(path);
-  if (!blocks) return std::unexpected(std::move(blocks.error()));
-  TransportColumns columns(blocks->size(), std::nullopt);
-  try {
-    for (;;) {
-      auto lines = blocks->next();
-      if (!lines) return std::unexpected(std::move(lines.error()));
-      if (!*lines) break;
-      if (!columns.add(**lines, (*lines)->size())) return interrupted();
-    }
-    return std::move(columns).finish(path);
-  } catch (const std::bad_alloc&) {
-    return std::unexpected(
-        out_of_memory(path, "parse", std::max(blocks->size(), blocks->bytes_read())));
-  }
+  return parse_in_blocks(path, [](std::size_t size) { return TransportColumns(size, {}); });
 }
 
 Outcome<ColumnTable> parse_vexa_text(std::string_view text, std::string_view path,
