@@ -125,9 +125,17 @@ def test_msd_command_text_and_json(tmp_path):
     (["--group", "Na"], "give NAME=TYPES"),
     ([], "no log (--log) or --units"),
     (["--units", "real"], "no log (--log) or --timestep"),
+    # A restarted run appends its first frame again.
+    (["--units", "real", "--timestep", "2", "repeat"],
+     "error: traj.lammpstrj: frames must be evenly spaced in time for a multi-origin MSD: the "
+     "frame of timestep 39900 (frame 400 counted from 0) follows timestep 39900 and repeats it"),
 ])
 def test_msd_command_refuses(tmp_path, arguments, message):
     run = make_run(tmp_path / "run", log=False)
+    if arguments[-1:] == ["repeat"]:
+        arguments = arguments[:-1]
+        text = (run / "traj.lammpstrj").read_text()
+        (run / "traj.lammpstrj").write_text(text + text[text.rindex("ITEM: TIMESTEP"):])
     err = io.StringIO()
     assert main(["msd", str(run / "traj.lammpstrj"), *arguments], io.StringIO(), err) != 0
     assert message in err.getvalue()

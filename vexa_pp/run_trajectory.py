@@ -166,9 +166,12 @@ def analyze_dump(path: Path, found_by: str, dump: Dump, log: lammps.RunLog, timi
         notes.append("no temperature (thermodynamic table, thermostat or --temperature): "
                      "no conductivity")
     for blocks in BLOCK_CHOICES:
-        result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
-                                    kelvin if kelvin is not None else 1.0, timing.timestep,
-                                    timing.length, settings=options.fit, blocks=blocks)
+        try:
+            result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
+                                        kelvin if kelvin is not None else 1.0, timing.timestep,
+                                        timing.length, settings=options.fit, blocks=blocks)
+        except ValueError as exc:  # the run report lists it among other files' problems
+            raise ValueError(f"{path.name}: {exc}") from None
         if all(d.ok for d in result.diffusion):
             break
     if result.blocks < BLOCK_CHOICES[0]:
