@@ -100,6 +100,18 @@ def test_analyze_takes_the_multi_origin_d_for_the_corrections(tmp_path, written,
     assert report.trajectory is not None and not report.problems
 
 
+@pytest.mark.parametrize("names, found", [
+    (["traj.lammpstrj", "traj.lammpstrj.gz"], "traj.lammpstrj"),
+    (["ions.lammpstrj", "all.dump.gz"], None),  # neither is named by the log
+])
+def test_a_dump_found_by_its_name_only_when_it_is_the_only_one(tmp_path, names, found):
+    run = make_run(tmp_path / "run", "elsewhere/gone.lammpstrj", names[0])
+    (run / names[1]).write_bytes((run / names[0]).read_bytes())
+    report = analysis.analyze_run(run, results.Options(temperature=298.0))
+    assert (report.trajectory and report.trajectory.file) == found
+    assert any("2 files are named like dumps" in w for w in report.warnings) == (found is None)
+
+
 def test_msd_command_text_and_json(tmp_path):
     run = make_run(tmp_path / "run")
     arguments = ["msd", str(run / "traj.lammpstrj"), "--log", str(run / "log.lammps"),
