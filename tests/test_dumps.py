@@ -107,6 +107,8 @@ def test_selected_types_gzip_and_concatenated_members(tmp_path):
     np.testing.assert_array_equal(dump.ids, [6, 12, 18])
     np.testing.assert_allclose(dump.positions, truth[1::2], atol=1e-9)
     assert read_dump(write(tmp_path, gzip.compress(text)[:-9], "cut.gz")).frames in (11, 12)
+    with pytest.raises(TypeError):
+        read_dump(write(tmp_path, text), types=[1.5])  # not type 1
 
 
 def test_a_pipe_of_unknown_length_grows_the_rows(tmp_path):

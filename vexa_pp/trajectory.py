@@ -199,6 +199,8 @@ class _Layout:
 
     def user_lags(self, window: tuple[float, float]) -> tuple[int, int]:
         start, end = window
+        if not (math.isfinite(start) and math.isfinite(end)):
+            raise ValueError(f"the window {start:g} .. {end:g} s must be finite")
         first = math.ceil(start / self.dt * (1 - 1e-9))
         last = math.floor(end / self.dt * (1 + 1e-9))
         if first < 1 or last - first + 1 < _MIN_WINDOW_LAGS or last >= self.block_frames:
