@@ -107,6 +107,8 @@ def test_selected_types_gzip_and_concatenated_members(tmp_path):
     np.testing.assert_array_equal(dump.ids, [6, 12, 18])
     np.testing.assert_allclose(dump.positions, truth[1::2], atol=1e-9)
     assert read_dump(write(tmp_path, gzip.compress(text)[:-9], "cut.gz")).frames in (11, 12)
+    with pytest.raises(TypeError):
+        read_dump(write(tmp_path, text), types=[1.5])  # not type 1
 
 
 def test_a_pipe_of_unknown_length_grows_the_rows(tmp_path):
@@ -120,12 +122,15 @@ def test_a_pipe_of_unknown_length_grows_the_rows(tmp_path):
     np.testing.assert_allclose(dump.positions, truth, atol=1e-9)
 
 
-@pytest.mark.parametrize("cut", ["ITEM: NUMBER", "ITEM: ATOMS", "row", "mid-number"])
+@pytest.mark.parametrize("cut", ["ITEM: NUMBER", "ITEM: ATOMS", "row", "mid-number", "mid-item",
+                                 "mid-columns"])
 def test_truncated_last_frame_is_dropped_with_a_note(tmp_path, cut):
     text = dump_text(walks(4, 5))
     last = text.rindex("ITEM: TIMESTEP")
     end = {"ITEM: NUMBER": text.index("ITEM: NUMBER", last), "ITEM: ATOMS": text.index("ITEM: ATOMS", last),
-           "row": text.rindex("\n", 0, len(text) - 1) + 1, "mid-number": len(text) - 9}[cut]
+           "row": text.rindex("\n", 0, len(text) - 1) + 1, "mid-number": len(text) - 9,
+           "mid-item": text.index("ITEM: NUMBER", last) + 8,
+           "mid-columns": text.index("ITEM: ATOMS", last) + 20}[cut]
     dump = read_dump(write(tmp_path, text[:end]))
     assert dump.frames == 4 and any("timestep 400" in n and "dropped" in n for n in dump.notes)
 
@@ -170,6 +175,12 @@ ERRORS = [
      "'1e2' after ITEM: TIMESTEP is not a non-negative integer"),
     (lambda t: "hello\n" + t, None, 1, "an 'ITEM:' line was expected, found 'hello'"),
     (lambda t: t.replace("pp pp pp", "abc origin pp pp pp", 1), 0, 5, "a general triclinic box"),
+    (lambda t: t.replace("-1.0 9.0", "-1.0 inf", 1), 0, 8, "the box has no finite positive extent along x"),
+    (lambda t: re.sub(r"(?m)^3 7 1 \S+", "3 7 1 nan", t, count=1), 0, 10,
+     "atom id 3 is at (NaN, "),
+    (lambda t: re.sub(r"(?s)(.*\n6 7 2 )\S+", r"\1-inf", t), 100, 22, "atom id 6 is at (-inf, "),
+    (lambda t: re.sub(r"(?m)^6 7 2 .*\n", "", t, count=1), 0, 11,
+     "an item line after 1 of the frame's 2 atom rows"),
 ]
 
 
@@ -187,11 +198,25 @@ def test_errors_name_the_file_the_timestep_and_the_line(tmp_path, edit, timestep
     (dump_text(walks(2, 1)), ValueError, ": no atom of the selected types in the first frame "
                                          "(types present: 1, 2)"),
     (None, OSError, ": No such file or directory (os error 2)"),
+    (dump_text(walks(2, 1)).replace("ATOMS\n2\n", f"ATOMS\n{2 ** 63 - 1}\n"), ValueError,
+     f": the text ends inside the first frame (timestep 0, after 2 of {2 ** 63 - 1} atoms)"),
 ])
 def test_file_level_errors(tmp_path, text, error, message):
     path = write(tmp_path, text) if text is not None else str(tmp_path / "absent")
     with pytest.raises(error, match=re.escape(path + message)):
         read_dump(path, types=[5] if text else None)
+
+
+@pytest.mark.parametrize("ids", [[-2 ** 63, 2 ** 63 - 1, -1], [2 ** 62 + 5, 2 ** 62, 7]])
+def test_ids_and_timesteps_span_int64(tmp_path, ids):
+    text = dump_text(walks(3, 2), shuffle=False).replace("TIMESTEP\n100\n", f"TIMESTEP\n{2 ** 62}\n")
+    for i, new in enumerate(ids):  # the ids written are 3, 6, 9
+        text = re.sub(rf"(?m)^{3 * i + 3} 7", f"{new} 7", text)
+    dump = read_dump(write(tmp_path, text))
+    np.testing.assert_array_equal(dump.ids, sorted(ids))
+    np.testing.assert_array_equal(dump.timesteps, [0, 2 ** 62])
+    with pytest.raises(ValueError, match=f"'{2 ** 63}' in column 'id' is not an integer"):
+        read_dump(write(tmp_path, text.replace(str(max(ids)), str(2 ** 63))))
 
 
 def test_memory_needed_is_refused_before_reading(tmp_path):

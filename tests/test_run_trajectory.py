@@ -100,6 +100,18 @@ def test_analyze_takes_the_multi_origin_d_for_the_corrections(tmp_path, written,
     assert report.trajectory is not None and not report.problems
 
 
+@pytest.mark.parametrize("names, found", [
+    (["traj.lammpstrj", "traj.lammpstrj.gz"], "traj.lammpstrj"),
+    (["ions.lammpstrj", "all.dump.gz"], None),  # neither is named by the log
+])
+def test_a_dump_found_by_its_name_only_when_it_is_the_only_one(tmp_path, names, found):
+    run = make_run(tmp_path / "run", "elsewhere/gone.lammpstrj", names[0])
+    (run / names[1]).write_bytes((run / names[0]).read_bytes())
+    report = analysis.analyze_run(run, results.Options(temperature=298.0))
+    assert (report.trajectory and report.trajectory.file) == found
+    assert any("2 files are named like dumps" in w for w in report.warnings) == (found is None)
+
+
 def test_msd_command_text_and_json(tmp_path):
     run = make_run(tmp_path / "run")
     arguments = ["msd", str(run / "traj.lammpstrj"), "--log", str(run / "log.lammps"),
@@ -125,9 +137,17 @@ def test_msd_command_text_and_json(tmp_path):
     (["--group", "Na"], "give NAME=TYPES"),
     ([], "no log (--log) or --units"),
     (["--units", "real"], "no log (--log) or --timestep"),
+    # A restarted run appends its first frame again.
+    (["--units", "real", "--timestep", "2", "repeat"],
+     "error: traj.lammpstrj: frames must be evenly spaced in time for a multi-origin MSD: the "
+     "frame of timestep 39900 (frame 400 counted from 0) follows timestep 39900 and repeats it"),
 ])
 def test_msd_command_refuses(tmp_path, arguments, message):
     run = make_run(tmp_path / "run", log=False)
+    if arguments[-1:] == ["repeat"]:
+        arguments = arguments[:-1]
+        text = (run / "traj.lammpstrj").read_text()
+        (run / "traj.lammpstrj").write_text(text + text[text.rindex("ITEM: TIMESTEP"):])
     err = io.StringIO()
     assert main(["msd", str(run / "traj.lammpstrj"), *arguments], io.StringIO(), err) != 0
     assert message in err.getvalue()

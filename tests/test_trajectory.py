@@ -161,7 +161,11 @@ def test_error_pieces(values, error_from, pieces, spread, apart):
 @pytest.mark.parametrize("change, message", [
     ({"window": (0.0, 10e-12)}, "must hold at least 3 lags"),
     ({"window": (5e-12, 100e-12)}, "fewer blocks allow a longer window"),
-    ({"steps": [0, 10, 20, 40]}, "evenly spaced"),
+    ({"window": (math.nan, 10e-12)}, "must be finite"),
+    ({"steps": [0, 10, 20, 40]}, r"evenly spaced .* timestep 40 \(frame 3 .* is 20 steps later "
+                                 "where the frames before were 10 apart"),
+    ({"steps": [0, 10, 10, 20]}, r"timestep 10 \(frame 2 .* follows timestep 10 and repeats it"),
+    ({"steps": [0, 10, 5, 15]}, "timestep 5 .* goes back in time"),
     ({"types": [1]}, "but 1 types"),
 ])
 def test_refused_inputs(change, message):

@@ -5,6 +5,7 @@ the interpreter lock (other threads go on; Ctrl-C still ends it), streaming
 the file through a buffer of a few megabytes, plain or gzip-compressed.
 """
 
+import operator
 import os
 import warnings
 from collections.abc import Iterable
@@ -109,7 +110,8 @@ def read_dump(path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
     name = os.fspath(path)
     if not isinstance(name, str):
         name = os.fsdecode(name)
-    selection = None if types is None else [int(t) for t in types]
+    # index(), not int(): a type of 1.5 or "3" is a mistake, not type 1 or 3.
+    selection = None if types is None else [operator.index(t) for t in types]
     (timesteps, ids, kinds, positions, volumes, edges, tilts, notes,
      cautions) = _arrays.read_lammps_dump(name, selection)
     for caution in cautions:

@@ -52,7 +52,10 @@ def find_dump(directory: Path, entries: Sequence[Path],
     looked up by that path) and how it was found; None without one.
 
     The deck's last readable dump comes first, compressed after the run or
-    not; else the one file named like a dump in the directory."""
+    not; else the one file named like a dump in the directory (a file and
+    its gzipped copy count as one). Raises ValueError when several are: a
+    dump of a few frames or of other atoms may lie beside the one meant,
+    and a dump written one file per frame leaves many."""
     for dump in reversed(log.dumps):
         if dump.style not in READABLE_STYLES or "*" in dump.file or "%" in dump.file:
             continue
@@ -61,8 +64,14 @@ def find_dump(directory: Path, entries: Sequence[Path],
             if candidate.is_file():
                 return candidate, written, f"dump {dump.dump} in {lammps.LOG_NAME}"
     named = sorted(p for p in entries if any(fnmatchcase(p.name, g) for g in DUMP_PATTERNS))
-    if named:
-        return named[0], named[0], "its name"
+    distinct = [p for p in named if not (p.suffix == ".gz" and p.with_suffix("") in named)]
+    if len(distinct) == 1:
+        return distinct[0], distinct[0], "its name"
+    if distinct:
+        shown = ", ".join(p.name for p in distinct[:4]) + (", ..." if len(distinct) > 4 else "")
+        raise ValueError(f"no trajectory: {len(distinct)} files are named like dumps ({shown}) "
+                         f"and no dump command in {lammps.LOG_NAME} names one of them; "
+                         "vexa-pp msd DUMP --log LOG reads the one meant")
     return None
 
 
@@ -166,9 +175,12 @@ def analyze_dump(path: Path, found_by: str, dump: Dump, log: lammps.RunLog, timi
         notes.append("no temperature (thermodynamic table, thermostat or --temperature): "
                      "no conductivity")
     for blocks in BLOCK_CHOICES:
-        result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
-                                    kelvin if kelvin is not None else 1.0, timing.timestep,
-                                    timing.length, settings=options.fit, blocks=blocks)
+        try:
+            result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
+                                        kelvin if kelvin is not None else 1.0, timing.timestep,
+                                        timing.length, settings=options.fit, blocks=blocks)
+        except ValueError as exc:  # the run report lists it among other files' problems
+            raise ValueError(f"{path.name}: {exc}") from None
         if all(d.ok for d in result.diffusion):
             break
     if result.blocks < BLOCK_CHOICES[0]:
@@ -207,7 +219,11 @@ def add_trajectory(report: RunReport, directory: Path, entries: Sequence[Path],
     """The run's trajectory section, when it has a dump; a dump that cannot
     be read or analysed is a problem of the run. The temperature is the one
     the corrections take."""
-    found = find_dump(directory, entries, log)
+    try:
+        found = find_dump(directory, entries, log)
+    except ValueError as exc:
+        report.warnings.append(str(exc))
+        return
     if found is None:
         return
     temperature = ((options.temperature, "--temperature") if options.temperature is not None

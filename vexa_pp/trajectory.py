@@ -128,8 +128,7 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
         raise ValueError(f"blocks must be at least 1, not {blocks}")
     intervals = np.diff(steps)
     if intervals[0] <= 0 or np.any(intervals != intervals[0]):
-        raise ValueError("frames must be evenly spaced in time for a multi-origin MSD "
-                         f"(steps between frames: {sorted(set(intervals.tolist()))[:5]})")
+        raise ValueError(_uneven_frames(steps, intervals))
     volume = float(np.mean(volumes)) * length_scale ** 3
     if not (math.isfinite(volume) and volume > 0):
         raise ValueError(f"the box volume must be positive, not {volume!r} m^3")
@@ -172,6 +171,19 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
                             tuple(notes))
 
 
+def _uneven_frames(steps: np.ndarray, intervals: np.ndarray) -> str:
+    """Where the frames stop being evenly spaced: the first step that breaks
+    the rule, said so that a repeated frame (a restarted run writes its first
+    frame again into a dump it appends to) is recognised."""
+    broken = 0 if intervals[0] <= 0 else int(np.flatnonzero(intervals != intervals[0])[0])
+    before, after = int(steps[broken]), int(steps[broken + 1])
+    why = ("repeats it (a restarted run writes its first frame again: drop one of the two)"
+           if after == before else "goes back in time" if after < before else
+           f"is {after - before} steps later where the frames before were {intervals[0]} apart")
+    return ("frames must be evenly spaced in time for a multi-origin MSD: the frame of timestep "
+            f"{after} (frame {broken + 1} counted from 0) follows timestep {before} and {why}")
+
+
 @dataclass(frozen=True)
 class _Layout:
     """How the run is cut: frame interval, blocks and the lags a window may use."""
@@ -187,6 +199,8 @@ class _Layout:
 
     def user_lags(self, window: tuple[float, float]) -> tuple[int, int]:
         start, end = window
+        if not (math.isfinite(start) and math.isfinite(end)):
+            raise ValueError(f"the window {start:g} .. {end:g} s must be finite")
         first = math.ceil(start / self.dt * (1 - 1e-9))
         last = math.floor(end / self.dt * (1 + 1e-9))
         if first < 1 or last - first + 1 < _MIN_WINDOW_LAGS or last >= self.block_frames:

@@ -21,10 +21,12 @@ std::optional<std::size_t> AtomIndex::build(std::span<const std::int64_t> ids) {
   lowest_ = sorted_ids_.front();
   // A table by id when ids are nearly contiguous (LAMMPS numbers atoms from
   // 1): one load per row instead of a binary search.
-  const std::uint64_t span =
-      static_cast<std::uint64_t>(sorted_ids_.back()) - static_cast<std::uint64_t>(lowest_) + 1;
-  if (span <= 4 * std::uint64_t{ids.size()} + 1024 && ids.size() < (std::size_t{1} << 31)) {
-    dense_.assign(static_cast<std::size_t>(span), -1);
+  // The distance from the lowest id to the highest, one less than the
+  // span: ids from INT64_MIN to INT64_MAX would wrap the span itself to 0.
+  const std::uint64_t reach =
+      static_cast<std::uint64_t>(sorted_ids_.back()) - static_cast<std::uint64_t>(lowest_);
+  if (reach < 4 * std::uint64_t{ids.size()} + 1024 && ids.size() < (std::size_t{1} << 31)) {
+    dense_.assign(static_cast<std::size_t>(reach) + 1, -1);
     for (std::size_t atom = 0; atom < ids.size(); ++atom)
       dense_[static_cast<std::size_t>(sorted_ids_[atom] - lowest_)] =
           static_cast<std::int32_t>(atom);

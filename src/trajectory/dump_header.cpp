@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
 
 #include "readers/number.hpp"
@@ -124,8 +125,10 @@ std::expected<Box, std::string> box_from_bounds(const std::string_view (&lines)[
   for (int axis = 0; axis < 3; ++axis) {
     box.low[axis] = low[axis];
     box.edge[axis] = high[axis] - low[axis];
-    if (!(box.edge[axis] > 0.0))
-      return std::unexpected(std::string("the box has no positive extent along ") + "xyz"[axis]);
+    // An infinite bound would give infinite scaled positions and volume.
+    if (!(box.edge[axis] > 0.0 && std::isfinite(box.edge[axis]) && std::isfinite(box.low[axis])))
+      return std::unexpected(std::string("the box has no finite positive extent along ") +
+                             "xyz"[axis]);
   }
   box.tilt[0] = xy;
   box.tilt[1] = xz;

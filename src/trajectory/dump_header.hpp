@@ -64,16 +64,26 @@ std::expected<bool, std::string> box_has_tilts(std::string_view rest);
 // "low_bound high_bound tilt" (bounds of the tilted box's bounding box).
 std::expected<Box, std::string> box_from_bounds(const std::string_view (&lines)[3], bool tilts);
 
-// A decimal integer field with an optional sign; where it ends, or null.
+// A decimal integer field with an optional sign, anywhere in the range of
+// int64 (LAMMPS built with 64-bit ids writes ids and timesteps up to 2^63);
+// where it ends, or null.
 inline const char* read_integer(const char* p, std::int64_t& value) {
   const bool negative = *p == '-';
   p += (*p == '-') | (*p == '+');
   const char* const digits = p;
   std::uint64_t magnitude = 0;
+  // Eighteen digits cannot overflow; a nineteenth is checked.
   while (*p >= '0' && *p <= '9' && p - digits < 18)
     magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p++ - '0');
-  if (p == digits || (*p >= '0' && *p <= '9')) return nullptr;
-  value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  if (p == digits) return nullptr;
+  if (*p >= '0' && *p <= '9') {
+    const auto digit = static_cast<std::uint64_t>(*p++ - '0');
+    const std::uint64_t largest = (std::uint64_t{1} << 63) - (negative ? 0 : 1);
+    if (magnitude > (largest - digit) / 10 || (*p >= '0' && *p <= '9')) return nullptr;
+    magnitude = magnitude * 10 + digit;
+  }
+  value = negative ? static_cast<std::int64_t>(std::uint64_t{0} - magnitude)
+                   : static_cast<std::int64_t>(magnitude);
   return p;
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/interruption.hpp"
+#include "common/number_format.hpp"
 #include "readers/number.hpp"
 #include "trajectory/atom_index.hpp"
 #include "trajectory/dump_header.hpp"
@@ -93,10 +94,17 @@ struct CoordinateMap {
   return readers::read_number_prefix(p, end, value);
 }
 
+// A position that is not a finite number (LAMMPS writes nan or inf for an
+// atom once a run blows up) would spoil every MSD lag it enters.
+inline bool finite_position(const double* p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
 enum class HeaderEnd { frame, end_of_text, cut_short };
 
 struct FrameHeader {
   std::int64_t timestep = 0;
+  bool has_timestep = false;
   std::int64_t atoms = -1;
   Box box{};
   bool has_box = false;
@@ -128,6 +136,7 @@ public:
 private:
   // ---- lines and errors
   Outcome<bool> next_line(std::string_view& line);
+  bool took_unfinished_last_line() const;
   std::unexpected<BodyError> fail(std::string what, std::size_t line = 0) const;
   std::unexpected<BodyError> memory_refused(std::size_t frames, std::uint64_t bytes,
                                             std::uint64_t available) const;
@@ -137,6 +146,8 @@ private:
   Outcome<void> check_box(const FrameHeader& header) const;
   const char* parse_row(const char* p, const char* number_end, Row& row, std::size_t& bad) const;
   std::unexpected<BodyError> row_error(const char* line, std::size_t bad) const;
+  std::unexpected<BodyError> not_finite(std::int64_t id, const double* position,
+                                        std::size_t line = 0) const;
   template <class Place> Outcome<std::size_t> read_rows(std::size_t count, Place place);
 
   // ---- the first frame and the rest
@@ -147,6 +158,7 @@ private:
   void unwrap_block();
   Outcome<void> flush();
   void note_cut_short(const FrameHeader& header, std::size_t rows);
+  void note_header_cut_short(const FrameHeader& header);
 
   std::string_view path_;
   TextWindow window_;
@@ -175,6 +187,13 @@ private:
 
   std::vector<std::string> notes_, warnings_;
 };
+
+// True when the line just taken was the text's last and lacked its line
+// feed: a file still being written (or cut) ends there, wherever it stood.
+bool DumpParser::took_unfinished_last_line() const {
+  return window_.begin() == window_.end() && window_.source_finished() &&
+         window_.last_line_unfinished();
+}
 
 Outcome<bool> DumpParser::next_line(std::string_view& line) {
   if (window_.begin() == window_.end()) {
@@ -216,7 +235,7 @@ std::unexpected<BodyError> DumpParser::memory_refused(std::size_t frames, std::u
 
 Outcome<HeaderEnd> DumpParser::read_header(FrameHeader& header) {
   header = FrameHeader{};
-  bool started = false, has_step = false, has_atoms = false;
+  bool started = false, has_atoms = false;
   std::string_view line;
   for (;;) {
     auto more = next_line(line);
@@ -224,14 +243,19 @@ Outcome<HeaderEnd> DumpParser::read_header(FrameHeader& header) {
     if (!*more) return started ? HeaderEnd::cut_short : HeaderEnd::end_of_text;
     line = trimmed(line);
     if (line.empty() && !started) continue;
+    if (took_unfinished_last_line()) return HeaderEnd::cut_short;
     if (!line.starts_with("ITEM:"))
       return fail("an 'ITEM:' line was expected, found " + quoted(line));
     const std::string_view item = trimmed(line.substr(5));
     started = true;
-    // The value lines of an item.
+    // The value lines of an item; false (cut short) at the end of the text,
+    // or at an unfinished last line, whose number may have lost digits.
     const auto value_line = [&](std::string_view& value) -> Outcome<bool> {
       auto got = next_line(value);
-      if (got && *got) value = trimmed(value);
+      if (got && *got) {
+        if (took_unfinished_last_line()) return false;
+        value = trimmed(value);
+      }
       return got;
     };
     std::string_view value;
@@ -246,7 +270,7 @@ Outcome<HeaderEnd> DumpParser::read_header(FrameHeader& header) {
                     " is not a non-negative integer");
       if (item == "TIMESTEP") {
         header.timestep = timestep_ = number;
-        has_timestep_ = has_step = true;
+        has_timestep_ = header.has_timestep = true;
       } else {
         header.atoms = number;
         has_atoms = true;
@@ -271,7 +295,7 @@ Outcome<HeaderEnd> DumpParser::read_header(FrameHeader& header) {
       if (!got) return std::unexpected(std::move(got.error()));
       if (!*got) return HeaderEnd::cut_short;
     } else if (item.starts_with("ATOMS")) {
-      if (!has_step || !has_atoms || !header.has_box)
+      if (!header.has_timestep || !has_atoms || !header.has_box)
         return fail("ITEM: ATOMS comes before the frame's TIMESTEP, NUMBER OF ATOMS and BOX "
                     "BOUNDS items");
       header.columns = trimmed(item.substr(5));
@@ -351,6 +375,16 @@ std::unexpected<BodyError> DumpParser::row_error(const char* line, std::size_t b
               (whole ? "an integer" : "a number"));
 }
 
+std::unexpected<BodyError> DumpParser::not_finite(std::int64_t id, const double* position,
+                                                  std::size_t line) const {
+  std::string values;
+  for (int axis = 0; axis < 3; ++axis)
+    values.append(axis ? ", " : "").append(format_scientific(position[axis]));
+  return fail("atom id " + std::to_string(id) + " is at (" + values +
+                  "), not a finite position (LAMMPS writes such once a run blows up)",
+              line);
+}
+
 // Reads up to `count` rows, handing each to place(row, line); returns how
 // many were read (fewer when the text ends first).
 template <class Place> Outcome<std::size_t> DumpParser::read_rows(std::size_t count, Place place) {
@@ -377,6 +411,11 @@ template <class Place> Outcome<std::size_t> DumpParser::read_rows(std::size_t co
     }
     if (next == nullptr) {
       window_.consume_to(p);
+      if (std::string_view(p, static_cast<std::size_t>(line_end - p)).starts_with("ITEM:"))
+        return fail("an item line after " + std::to_string(i) + " of the frame's " +
+                    std::to_string(count) +
+                    " atom rows: it holds fewer atoms than its NUMBER "
+                    "OF ATOMS says");
       return row_error(p, bad);
     }
     if (auto placed = place(row); !placed) {
@@ -402,9 +441,15 @@ Outcome<void> DumpParser::take_first_frame(const FrameHeader& header, const Type
   const auto atoms = static_cast<std::size_t>(header.atoms);
   std::vector<std::int64_t> ids, kinds;
   std::vector<double> positions;
-  ids.reserve(atoms);
-  kinds.reserve(atoms);
-  positions.reserve(3 * atoms);
+  // The count is the text's word: room for no more rows than the text could
+  // hold (a row is at least ten bytes), so that a garbled count ends as a
+  // frame cut short rather than as an allocation of its size.
+  const std::uint64_t rows_held =
+      std::max<std::uint64_t>(window_.source().estimated_text_size() / 10, 4096);
+  const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(atoms, rows_held));
+  ids.reserve(room);
+  kinds.reserve(room);
+  positions.reserve(3 * room);
   auto rows = read_rows(atoms, [&](const Row& row) -> Outcome<void> {
     ids.push_back(row.id);
     kinds.push_back(row.type);
@@ -471,8 +516,12 @@ Outcome<void> DumpParser::take_first_frame(const FrameHeader& header, const Type
   double* const table = store_->next_frame().data();
   for (std::size_t atom = 0; atom < atoms; ++atom) {
     const std::int32_t slot = kept_slot_[atom];
-    if (slot >= 0)
-      std::copy_n(positions.data() + 3 * sorted[atom], 3, table + 3 * std::size_t(slot));
+    if (slot < 0) continue;
+    const double* const position = positions.data() + 3 * sorted[atom];
+    if (!finite_position(position))
+      return not_finite(kept_ids_[std::size_t(slot)], position,
+                        header.columns_line + 1 + sorted[atom]);
+    std::copy_n(position, 3, table + 3 * std::size_t(slot));
   }
   seen_.assign(atoms, 0);
   if (columns_.unwrapped_by_jumps()) {
@@ -509,7 +558,10 @@ Outcome<bool> DumpParser::take_frame(const FrameHeader& header) {
       return fail("atom id " + std::to_string(row.id) + " appears twice in the frame");
     seen_[atom] = mark;
     const std::int32_t slot = kept_slot_[atom];
-    if (slot >= 0) map.apply(row, table + 3 * std::size_t(slot));
+    if (slot < 0) return {};
+    double* const position = table + 3 * std::size_t(slot);
+    map.apply(row, position);
+    if (!finite_position(position)) return not_finite(row.id, position);
     return {};
   });
   if (!rows) return std::unexpected(std::move(rows.error()));
@@ -526,6 +578,14 @@ void DumpParser::note_cut_short(const FrameHeader& header, std::size_t rows) {
                    std::to_string(header.timestep) + ") ends after " + std::to_string(rows) +
                    " of " + std::to_string(atoms_) + " atoms at line " + std::to_string(line_) +
                    "; it was dropped");
+}
+
+void DumpParser::note_header_cut_short(const FrameHeader& header) {
+  const std::string frame =
+      header.has_timestep ? "the last frame (timestep " + std::to_string(header.timestep) + ")"
+                          : "the frame after timestep " + std::to_string(timesteps_.back());
+  notes_.push_back(std::string(path_) + ": " + frame + " ends inside its header at line " +
+                   std::to_string(line_) + "; it was dropped");
 }
 
 void DumpParser::record_frame(const FrameHeader& header) {
@@ -596,7 +656,7 @@ Outcome<DumpArrays> DumpParser::read(const TypeSelection& types) {
     if (!next) return std::unexpected(std::move(next.error()));
     if (*next == HeaderEnd::end_of_text) break;
     if (*next == HeaderEnd::cut_short) {
-      note_cut_short(header, 0);
+      note_header_cut_short(header);
       break;
     }
     auto taken = take_frame(header);
