@@ -111,6 +111,19 @@ def test_selected_types_gzip_and_concatenated_members(tmp_path):
         read_dump(write(tmp_path, text), types=[1.5])  # not type 1
 
 
+@pytest.mark.parametrize("style", ["unwrapped", "wrapped"])
+def test_a_restarts_repeated_frames_are_left_out_with_a_note(tmp_path, style):
+    truth = walks(4, 20)
+    frames = dump_text(truth, style).split("ITEM: TIMESTEP")[1:]
+    repeats = [0, 7, 8, 19]  # a restart appends the state it began from again
+    text = "".join(("ITEM: TIMESTEP" + frame) * (2 if f in repeats else 1)
+                   for f, frame in enumerate(frames))
+    dump = read_dump(write(tmp_path, text))
+    np.testing.assert_array_equal(dump.timesteps, 100 * np.arange(20))
+    np.testing.assert_allclose(dump.positions, truth, atol=1e-9)
+    assert any("4 frames repeat the timestep of the frame before" in n for n in dump.notes)
+
+
 def test_a_pipe_of_unknown_length_grows_the_rows(tmp_path):
     truth = walks(3, 150)
     fifo = tmp_path / "run.fifo"

@@ -137,17 +137,18 @@ def test_msd_command_text_and_json(tmp_path):
     (["--group", "Na"], "give NAME=TYPES"),
     ([], "no log (--log) or --units"),
     (["--units", "real"], "no log (--log) or --timestep"),
-    # A restarted run appends its first frame again.
-    (["--units", "real", "--timestep", "2", "repeat"],
+    # Two runs' dumps joined, the second from the first's start again.
+    (["--units", "real", "--timestep", "2", "rerun"],
      "error: traj.lammpstrj: frames must be evenly spaced in time for a multi-origin MSD: the "
-     "frame of timestep 39900 (frame 400 counted from 0) follows timestep 39900 and repeats it"),
+     "frame of timestep 0 (frame 400 counted from 0) follows timestep 39900 and goes back in "
+     "time"),
 ])
 def test_msd_command_refuses(tmp_path, arguments, message):
     run = make_run(tmp_path / "run", log=False)
-    if arguments[-1:] == ["repeat"]:
+    if arguments[-1:] == ["rerun"]:
         arguments = arguments[:-1]
         text = (run / "traj.lammpstrj").read_text()
-        (run / "traj.lammpstrj").write_text(text + text[text.rindex("ITEM: TIMESTEP"):])
+        (run / "traj.lammpstrj").write_text(text + text[:text.index("ITEM: TIMESTEP", 1)])
     err = io.StringIO()
     assert main(["msd", str(run / "traj.lammpstrj"), *arguments], io.StringIO(), err) != 0
     assert message in err.getvalue()

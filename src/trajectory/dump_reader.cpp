@@ -183,6 +183,7 @@ private:
   // unwrapped.
   std::vector<double> last_read_, last_unwrapped_;
   std::size_t large_jumps_ = 0;
+  std::size_t repeated_frames_ = 0; // frames whose timestep repeats the one before
   std::string first_large_jump_;
 
   std::vector<std::string> notes_, warnings_;
@@ -569,6 +570,12 @@ Outcome<bool> DumpParser::take_frame(const FrameHeader& header) {
     note_cut_short(header, *rows);
     return false;
   }
+  // A run restarted with its dump appended writes its first frame, the state
+  // the last one left, again: the repeat is read (and checked) but not kept.
+  if (header.timestep == timesteps_.back()) {
+    ++repeated_frames_;
+    return true;
+  }
   record_frame(header);
   return true;
 }
@@ -663,6 +670,11 @@ Outcome<DumpArrays> DumpParser::read(const TypeSelection& types) {
     if (!taken) return std::unexpected(std::move(taken.error()));
     if (!*taken) break;
   }
+  if (repeated_frames_ > 0)
+    notes_.push_back(std::string(path_) + ": " + std::to_string(repeated_frames_) +
+                     (repeated_frames_ == 1 ? " frame repeats" : " frames repeat") +
+                     " the timestep of the frame before (a restarted run writes its first frame "
+                     "again); the repeats were left out");
   if (window_.source().compressed_data_cut_short())
     notes_.push_back(std::string(path_) +
                      ": the compressed data ends before the gzip trailer; the text up to "
