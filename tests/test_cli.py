@@ -348,7 +348,8 @@ def test_workers_for_the_runs(tmp_path, monkeypatch, jobs, per_run, trajectories
 def test_charges_from_the_command_line(tmp_path):
     run = write_run(tmp_path / "run", ions=("K", "Xx"))
     report = cli_json("analyze", run, "--ion-group", "K", "--ion-group", "Xx",
-                      "--charge", "Xx=-1", "K=+2")["runs"][0]
+                      "--charge", "Xx=-1", "K=+2", "Foo=+1")["runs"][0]
+    assert "--charge names no group of this run: Foo" in report["warnings"]
     scale = E * E / (27000e-30 * K * 300.0)
     assert report["conductivity"]["value"] == approx(
         scale * (7 * 2 ** 2 * 2e-9 + 8 * 5e-9), rel=1e-6)

@@ -13,6 +13,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+import vexa_pp
 from vexa_pp import _arrays
 from vexa_pp.dumps import read_dump
 from vexa_pp.multi_origin_msd import mean_msd, per_atom_msd
@@ -118,7 +119,7 @@ def test_a_restarts_repeated_frames_are_left_out_with_a_note(tmp_path, style):
     repeats = [0, 7, 8, 19]  # a restart appends the state it began from again
     text = "".join(("ITEM: TIMESTEP" + frame) * (2 if f in repeats else 1)
                    for f, frame in enumerate(frames))
-    dump = read_dump(write(tmp_path, text))
+    dump = vexa_pp.read_dump(write(tmp_path, text))
     np.testing.assert_array_equal(dump.timesteps, 100 * np.arange(20))
     np.testing.assert_allclose(dump.positions, truth, atol=1e-9)
     assert any("4 frames repeat the timestep of the frame before" in n for n in dump.notes)

@@ -60,9 +60,13 @@ __version__ = "0.1.0"
 
 
 def __getattr__(name: str) -> object:
-    # The array readers bring numpy in: only on first use.
+    # The array and dump readers bring numpy in: only on first use.
     if name == "read_table":
         from .tables import read_table
 
         return read_table
+    if name == "read_dump":
+        from .dumps import read_dump
+
+        return read_dump
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

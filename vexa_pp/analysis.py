@@ -230,6 +230,9 @@ def analyze_run(path: Path, options: Options) -> RunReport:
         angle_peaks(report, table, options.peak_neighbors)
     check_fits(report)
     run_trajectory.add_trajectory(report, path, entries, log, options)
+    unknown = [name for name, _ in options.charges if name not in {f.group for f in report.msd}]
+    if unknown and report.msd:
+        report.warnings.append(f"--charge names no group of this run: {', '.join(unknown)}")
     electrolyte.salt(report, options)
     electrolyte.corrections(report, log, options)
     return report

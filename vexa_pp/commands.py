@@ -148,7 +148,10 @@ def run_msd(args: argparse.Namespace, parser: argparse.ArgumentParser,
     log, text = lammps.RunLog(), ""
     try:
         if args.log is not None:
-            text = args.log.read_text(encoding="utf-8", errors="replace")
+            try:
+                text = args.log.read_text(encoding="utf-8", errors="replace")
+            except OSError as exc:
+                raise OSError(f"{args.log}: {exc.strerror or exc}") from None
             log = lammps.read_log(text)
         # The deck names the dump before it was compressed; its timestep is
         # looked up by that name next to the log.
@@ -173,6 +176,10 @@ def run_msd(args: argparse.Namespace, parser: argparse.ArgumentParser,
     except (OSError, ValueError, MemoryError) as exc:
         err.write(f"{parser.prog}: error: {exc}\n")
         return 1
+    unknown = [name for name, _ in charges if name not in section.groups]
+    if unknown:
+        err.write(f"{parser.prog}: warning: --charge names no group of this trajectory: "
+                  f"{', '.join(unknown)} (its groups: {', '.join(section.groups) or 'none'})\n")
     for warning in charged.warnings:
         err.write(f"{parser.prog}: warning: {warning}\n")
     if args.json:
