@@ -141,6 +141,15 @@ def test_groups_windows_and_notes():
     assert (start, end) == fast.window and end == 25 * FRAME
 
 
+@pytest.mark.parametrize("frames, blocks", [(60, 2), (120, 4), (400, 8)])
+def test_short_runs_take_fewer_longer_blocks(frames, blocks):
+    positions = walk(np.random.default_rng(3), 10, frames)
+    result = analyze(positions, [1] * 10, {"a": [1]}, settings=SETTINGS)
+    assert (result.blocks, result.diffusion[0].ok) == (blocks, True)
+    assert (blocks == 8) == (f"{blocks} time blocks, not 8" not in " ".join(result.notes))
+    assert analyze(positions, [1] * 10, {"a": [1]}, settings=SETTINGS, blocks=8).blocks == 8
+
+
 # (particles, blocks) estimates of D: the error is over the blocks' means,
 # the particles' one over every estimate.
 @pytest.mark.parametrize("values, error_from, pieces, spread, apart", [

@@ -27,11 +27,6 @@ from .trajectory import Diffusion, TrajectoryResult, analyze_trajectory
 DUMP_PATTERNS = ("*.lammpstrj", "*.lammpstrj.gz", "*.dump", "*.dump.gz")
 # Text dump styles the reader takes; LAMMPS names its compressed ones so.
 READABLE_STYLES = ("atom", "atom/gz", "custom", "custom/gz")
-# Time blocks behind the error bars, most first: a window reaches at most
-# half a block, and a short run's blocks may end before a group's MSD turns
-# diffusive (a few slow ions in 20 ps), so fewer and longer ones are taken
-# then; in one block the error comes from the spread over the atoms.
-BLOCK_CHOICES = (8, 4, 2, 1)
 _THERMOSTAT = re.compile(
     r"^\s*fix\s+\S+\s+\S+\s+(?:nvt|npt|nvt/\S+|npt/\S+|langevin|temp/\S+)\s.*?"
     r"\btemp\s+(\S+)\s+(\S+)", re.MULTILINE)
@@ -174,19 +169,12 @@ def analyze_dump(path: Path, found_by: str, dump: Dump, log: lammps.RunLog, timi
     if charges and kelvin is None:
         notes.append("no temperature (thermodynamic table, thermostat or --temperature): "
                      "no conductivity")
-    for blocks in BLOCK_CHOICES:
-        try:
-            result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
-                                        kelvin if kelvin is not None else 1.0, timing.timestep,
-                                        timing.length, settings=options.fit, blocks=blocks)
-        except ValueError as exc:  # the run report lists it among other files' problems
-            raise ValueError(f"{path.name}: {exc}") from None
-        if all(d.ok for d in result.diffusion):
-            break
-    if result.blocks < BLOCK_CHOICES[0]:
-        taken = "one time block" if result.blocks == 1 else f"{result.blocks} time blocks"
-        notes.append(f"{taken}, not {BLOCK_CHOICES[0]}: shorter ones hold no diffusive window "
-                     "for every group")
+    try:
+        result = analyze_trajectory(dump, groups, charges if kelvin is not None else {},
+                                    kelvin if kelvin is not None else 1.0, timing.timestep,
+                                    timing.length, settings=options.fit)
+    except ValueError as exc:  # the run report lists it among other files' problems
+        raise ValueError(f"{path.name}: {exc}") from None
     notes += result.notes
     section = TrajectorySection(
         path.name, found_by, len(dump.ids), result.frames, result.frame_interval,

@@ -33,6 +33,7 @@ simulation of Brownian particles with a known D checks it (the tests).
 
 from __future__ import annotations
 
+import dataclasses
 import math
 from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass
@@ -52,7 +53,11 @@ from .trajectory_results import (  # the types this module's callers name
 )
 
 DIMENSIONS = 3
-DEFAULT_BLOCKS = 8
+# Time blocks behind the error bars, most first: a window reaches at most
+# half a block, and a short run's blocks may end before a group's MSD turns
+# diffusive (a few slow ions in 20 ps), so fewer and longer ones are taken
+# then; in one block the error comes from the spread over the atoms.
+BLOCK_CHOICES = (8, 4, 2, 1)
 # Atoms whose MSDs are taken at once: bounds the working memory of the
 # transforms (about 100 bytes per atom and frame) on long runs.
 _ATOMS_PER_CHUNK = 128
@@ -65,7 +70,7 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
                        length_scale: float = 1e-10, *,
                        window: tuple[float, float] | None = None,
                        settings: FitSettings = FitSettings(),
-                       blocks: int = DEFAULT_BLOCKS) -> TrajectoryResult:
+                       blocks: int | None = None) -> TrajectoryResult:
     """Self-diffusion per group, collective conductivity and Haven ratio.
 
     Parameters
@@ -93,9 +98,10 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
     settings : FitSettings
         The window rule's margin, window lengths (in lags), tolerance and
         displacement threshold.
-    blocks : int
+    blocks : int, optional
         Time blocks for the error bars; a window reaches at most half a
-        block.
+        block. By default the most of 8, 4, 2 or 1 that leave every group a
+        fit window (a note says when fewer than 8 were taken).
 
     Returns
     -------
@@ -108,6 +114,19 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
         non-positive timestep, length scale, temperature or volume, or a
         window outside what the blocks allow.
     """
+    if blocks is None:
+        for choice in BLOCK_CHOICES:
+            result = analyze_trajectory(frames, groups, charges, temperature, timestep,
+                                        length_scale, window=window, settings=settings,
+                                        blocks=choice)
+            if all(d.ok for d in result.diffusion):
+                break
+        if result.blocks == BLOCK_CHOICES[0]:
+            return result
+        taken = "one time block" if result.blocks == 1 else f"{result.blocks} time blocks"
+        note = (f"{taken}, not {BLOCK_CHOICES[0]}: shorter ones hold no diffusive window for "
+                "every group")
+        return dataclasses.replace(result, notes=(note, *result.notes))
     positions = np.asarray(frames.positions, dtype=float)
     types = np.asarray(frames.types)
     steps = np.asarray(frames.timesteps)
