@@ -116,17 +116,17 @@ def analyze_trajectory(frames: TrajectoryFrames, groups: Mapping[str, Iterable[i
     """
     if blocks is None:
         for choice in BLOCK_CHOICES:
-            result = analyze_trajectory(frames, groups, charges, temperature, timestep,
-                                        length_scale, window=window, settings=settings,
-                                        blocks=choice)
-            if all(d.ok for d in result.diffusion):
+            found = analyze_trajectory(frames, groups, charges, temperature, timestep,
+                                       length_scale, window=window, settings=settings,
+                                       blocks=choice)
+            if all(d.ok for d in found.diffusion):
                 break
-        if result.blocks == BLOCK_CHOICES[0]:
-            return result
-        taken = "one time block" if result.blocks == 1 else f"{result.blocks} time blocks"
+        if found.blocks == BLOCK_CHOICES[0]:
+            return found
+        taken = "one time block" if found.blocks == 1 else f"{found.blocks} time blocks"
         note = (f"{taken}, not {BLOCK_CHOICES[0]}: shorter ones hold no diffusive window for "
                 "every group")
-        return dataclasses.replace(result, notes=(note, *result.notes))
+        return dataclasses.replace(found, notes=(note, *found.notes))
     positions = np.asarray(frames.positions, dtype=float)
     types = np.asarray(frames.types)
     steps = np.asarray(frames.timesteps)
