@@ -135,6 +135,7 @@ def test_msd_command_text_and_json(tmp_path):
 
 @pytest.mark.parametrize("arguments, message", [
     (["--group", "Na"], "give NAME=TYPES"),
+    (["dir"], "run is a directory; give the dump file (vexa-pp analyze reads a run directory)"),
     ([], "no log (--log) or --units"),
     (["--units", "real"], "no log (--log) or --timestep"),
     # Two runs' dumps joined, the second from the first's start again.
@@ -149,8 +150,11 @@ def test_msd_command_refuses(tmp_path, arguments, message):
         arguments = arguments[:-1]
         text = (run / "traj.lammpstrj").read_text()
         (run / "traj.lammpstrj").write_text(text + text[:text.index("ITEM: TIMESTEP", 1)])
+    dump = run / "traj.lammpstrj"
+    if arguments == ["dir"]:
+        dump, arguments = run, []
     err = io.StringIO()
-    assert main(["msd", str(run / "traj.lammpstrj"), *arguments], io.StringIO(), err) != 0
+    assert main(["msd", str(dump), *arguments], io.StringIO(), err) != 0
     assert message in err.getvalue()
 
 

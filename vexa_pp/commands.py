@@ -146,6 +146,10 @@ def run_msd(args: argparse.Namespace, parser: argparse.ArgumentParser,
     except ValueError as exc:
         parser.error(str(exc))
     log, text = lammps.RunLog(), ""
+    if args.dump.is_dir():
+        err.write(f"{parser.prog}: error: {args.dump} is a directory; give the dump file "
+                  "(vexa-pp analyze reads a run directory)\n")
+        return 1
     try:
         if args.log is not None:
             try:
