@@ -167,6 +167,18 @@ def test_a_large_jump_between_frames_warns(tmp_path):
         read_dump(write(tmp_path, dump_text(truth, "wrapped")))
 
 
+def test_an_atom_changing_type_warns_and_keeps_its_group(tmp_path):
+    truth = walks(2, 4)
+    text = dump_text(truth, shuffle=False)
+    at = text.rindex("\n3 7 1 ") + 1  # atom 3 in the last frame: type 1 -> 2
+    text = text[:at] + "3 7 2 " + text[at + 6:]
+    with pytest.warns(RuntimeWarning, match=r"1 rows give an atom another type.*atom id 3 at "
+                                            r"timestep 300, type 1 -> 2"):
+        dump = read_dump(write(tmp_path, text), types=[1])
+    np.testing.assert_array_equal(dump.ids, [3])
+    np.testing.assert_allclose(dump.positions, truth[:1], atol=1e-9)
+
+
 # The text of walks(2, 2) unshuffled: frame 0 is lines 1-11 (its atom rows 10
 # and 11), frame 1 lines 12-22 (ITEM: ATOMS at 20, rows 21 and 22).
 ERRORS = [

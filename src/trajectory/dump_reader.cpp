@@ -186,6 +186,8 @@ private:
   std::size_t large_jumps_ = 0;
   std::size_t repeated_frames_ = 0; // frames whose timestep repeats the one before
   std::string first_large_jump_;
+  std::size_t changed_types_ = 0; // rows of kept atoms whose type differs from the first frame's
+  std::string first_changed_type_;
 
   std::vector<std::string> notes_, warnings_;
 };
@@ -561,6 +563,11 @@ Outcome<bool> DumpParser::take_frame(const FrameHeader& header) {
     seen_[atom] = mark;
     const std::int32_t slot = kept_slot_[atom];
     if (slot < 0) return {};
+    if (row.type != kept_types_[std::size_t(slot)] && changed_types_++ == 0)
+      first_changed_type_ = "atom id " + std::to_string(row.id) + " at timestep " +
+                            std::to_string(header.timestep) + ", type " +
+                            std::to_string(kept_types_[std::size_t(slot)]) + " -> " +
+                            std::to_string(row.type);
     double* const position = table + 3 * std::size_t(slot);
     map.apply(row, position);
     if (!finite_position(position)) return not_finite(row.id, position);
@@ -681,6 +688,11 @@ Outcome<DumpArrays> DumpParser::read(const TypeSelection& types) {
                      ": the compressed data ends before the gzip trailer; the text up to "
                      "there was read");
   if (columns_.unwrapped_by_jumps() && store_->frames_in_block() > 0) unwrap_block();
+  if (changed_types_ > 0)
+    warnings_.push_back(
+        std::string(path_) + ": " + std::to_string(changed_types_) +
+        " rows give an atom another type than the first frame did (first: " + first_changed_type_ +
+        "); the groups hold the atoms of the first frame's types throughout");
   if (large_jumps_ > 0)
     warnings_.push_back(std::string(path_) + ": " + std::to_string(large_jumps_) +
                         " moves of more than a third of the box between consecutive frames "
