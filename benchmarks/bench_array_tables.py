@@ -73,33 +73,11 @@ def timings(path, reps, warmup, ballast):
     return harness.compare(contenders, reps, warmup)
 
 
-def as_rows(table):
-    """Any reader's result as a (rows, columns) float64 array."""
-    import numpy as np
-    if isinstance(table, dict):
-        if list(table) != NAMES:
-            raise AssertionError(f"unexpected columns {list(table)}")
-        return np.column_stack([np.asarray(v, dtype=float) for v in table.values()])
-    if hasattr(table, "columns") and hasattr(table, "num_rows"):  # a pyarrow Table
-        return np.column_stack([c.to_numpy() for c in table.columns])
-    return np.asarray(table, dtype=float)
-
-
 def check(path):
     """{reader: whether every value equals Python's float() of its text, bit
     for bit}."""
-    import numpy as np
-    with open(path) as f:
-        for _ in range(HEAD_LINES):
-            f.readline()
-        fields = f.read().split()
-    expected = np.fromiter(map(float, fields), float, len(fields)).reshape(-1, len(NAMES))
-    out = {}
-    for name, read in readers(path).items():
-        got = as_rows(read())
-        out[name] = got.shape == expected.shape and bool(
-            np.array_equal(got.view(np.uint64), expected.view(np.uint64)))
-    return out
+    from bench_transport_table import check as check_values
+    return check_values(path, source=__name__)
 
 
 def main(quick):

@@ -97,6 +97,8 @@ def check(path, source=__name__):
             if list(table) != NAMES:
                 raise AssertionError(f"{name}: unexpected columns {list(table)}")
             table = np.array(list(table.values())).T
+        elif hasattr(table, "columns") and hasattr(table, "num_rows"):  # a pyarrow Table
+            table = np.column_stack([column.to_numpy() for column in table.columns])
         table = np.asarray(table, dtype=float)
         out[name] = table.shape == expected.shape and bool(
             np.array_equal(table.view(np.uint64), expected.view(np.uint64)))

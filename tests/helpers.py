@@ -3,6 +3,10 @@ numbers take in messages, the reference model of lines, white space and
 numbers, and the catalogue of functions."""
 
 import math
+import os
+import signal
+import threading
+import time
 import warnings
 
 import pytest
@@ -146,3 +150,36 @@ def catalogue(files):
         "diffusion_adjustment": ("time_between_hops hop_distance", [1.0, 1e-10], []),
     }
     return {name: (params.split(), valid, bad) for name, (params, valid, bad) in table.items()}
+
+
+def writes_while_interrupted(fifo, head, chunk, read):
+    """Feeds the FIFO from a Python thread (head once, then chunk over and
+    over) while read(fifo) runs on this thread, and sends this thread SIGINT
+    after 0.5 s: read must end with KeyboardInterrupt. Returns how many
+    chunks the writer got out meanwhile (the reader left it room to run)."""
+    os.mkfifo(fifo)
+    written = []
+
+    def writer():
+        try:
+            with open(fifo, "w") as out:
+                out.write(head)
+                while True:
+                    out.write(chunk)
+                    out.flush()
+                    written.append(1)
+                    time.sleep(0.001)
+        except OSError:  # BrokenPipeError once the reader is gone
+            pass
+
+    threading.Thread(target=writer, daemon=True).start()
+    timer = threading.Timer(0.5, signal.pthread_kill, (threading.get_ident(), signal.SIGINT))
+    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            read(fifo)
+    finally:
+        signal.signal(signal.SIGINT, handler)
+        timer.cancel()
+    return len(written)

@@ -5,13 +5,12 @@ origins directly."""
 import gzip
 import os
 import re
-import signal
 import threading
-import time
 from pathlib import Path
 
 import numpy as np
 import pytest
+from helpers import writes_while_interrupted
 
 import vexa_pp
 from vexa_pp import _arrays
@@ -255,34 +254,9 @@ def test_memory_needed_is_refused_before_reading(tmp_path):
 
 
 def test_ctrl_c_ends_an_endless_read_while_other_threads_run(tmp_path):
-    fifo = tmp_path / "endless.lammpstrj"
-    os.mkfifo(fifo)
     frame = dump_text(walks(50, 1))
-    written = []
-
-    def writer():
-        try:
-            with open(fifo, "w") as out:
-                while True:
-                    out.write(frame)
-                    out.flush()
-                    written.append(len(frame))
-                    time.sleep(0.001)
-        except (BrokenPipeError, OSError):
-            pass
-
-    threading.Thread(target=writer, daemon=True).start()
-    main = threading.get_ident()
-    timer = threading.Timer(0.5, signal.pthread_kill, (main, signal.SIGINT))
-    timer.start()
-    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
-    try:
-        with pytest.raises(KeyboardInterrupt):
-            read_dump(fifo)
-    finally:
-        signal.signal(signal.SIGINT, handler)
-        timer.cancel()
-    assert len(written) > 20  # the writer, a Python thread, went on meanwhile
+    # the writer, a Python thread, went on meanwhile
+    assert writes_while_interrupted(tmp_path / "endless.lammpstrj", "", frame, read_dump) > 20
 
 
 # ---- the multi-origin MSD ----------------------------------------------------------

@@ -4,11 +4,9 @@ and a read that lets other threads run and ends on Ctrl-C."""
 
 import gc
 import os
-import signal
-import threading
-import time
 
 import pytest
+from helpers import writes_while_interrupted
 
 import vexa_pp
 from vexa_pp.tables import KINDS, read_table
@@ -35,30 +33,6 @@ def test_unknown_kind(write_file, kind):
 
 
 def test_ctrl_c_ends_an_endless_read_while_other_threads_run(tmp_path):
-    fifo = tmp_path / "endless.dat"
-    os.mkfifo(fifo)
-    written = []
-
-    def writer():
-        try:
-            with open(fifo, "w") as out:
-                out.write("#Time a\n")
-                while True:
-                    out.write("1 2\n" * 1000)
-                    out.flush()
-                    written.append(1)
-                    time.sleep(0.001)
-        except OSError:
-            pass
-
-    threading.Thread(target=writer, daemon=True).start()
-    timer = threading.Timer(0.5, signal.pthread_kill, (threading.get_ident(), signal.SIGINT))
-    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
-    timer.start()
-    try:
-        with pytest.raises(KeyboardInterrupt):
-            read_table(fifo)
-    finally:
-        signal.signal(signal.SIGINT, handler)
-        timer.cancel()
-    assert len(written) > 20  # the writer, a Python thread, went on meanwhile
+    # the writer, a Python thread, went on meanwhile
+    assert writes_while_interrupted(tmp_path / "endless.dat", "#Time a\n", "1 2\n" * 1000,
+                                    read_table) > 20

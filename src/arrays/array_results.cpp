@@ -16,26 +16,32 @@ void free_memory(PyObject* capsule) {
 }
 
 template <class T> PyObject* adopt(NativeArray<T>&& array, int type) {
-  const auto& shape = array.shape();
-  npy_intp dimensions[NPY_MAXDIMS];
-  for (std::size_t i = 0; i < shape.size(); ++i)
-    dimensions[i] = static_cast<npy_intp>(shape[i]);
-  binding::Ref adopted(
-      PyArray_SimpleNewFromData(static_cast<int>(shape.size()), dimensions, type, array.data()));
-  if (!adopted) return nullptr;
-  PyObject* owner = PyCapsule_New(array.data(), memory_capsule, &free_memory);
-  if (owner == nullptr) return nullptr;
-  (void)array.release();
-  // Takes the capsule even when it fails, which then frees the memory.
-  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(adopted.get()), owner) != 0)
-    return nullptr;
-  return adopted.release();
+  const std::vector<std::size_t> shape = array.shape();
+  return adopt_memory(array.release(), shape, type);
 }
 
 } // namespace
 
 bool import_numpy() {
   return _import_array() >= 0;
+}
+
+PyObject* adopt_memory(void* memory, std::span<const std::size_t> shape, int numpy_type) {
+  binding::Ref owner(PyCapsule_New(memory, memory_capsule, &free_memory));
+  if (!owner) {
+    std::free(memory);
+    return nullptr;
+  }
+  npy_intp dimensions[NPY_MAXDIMS];
+  for (std::size_t i = 0; i < shape.size(); ++i)
+    dimensions[i] = static_cast<npy_intp>(shape[i]);
+  binding::Ref array(
+      PyArray_SimpleNewFromData(static_cast<int>(shape.size()), dimensions, numpy_type, memory));
+  if (!array) return nullptr;
+  // Takes the capsule even when it fails.
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) != 0)
+    return nullptr;
+  return array.release();
 }
 
 PyObject* to_python(NativeArray<double>&& array) {

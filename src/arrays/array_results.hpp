@@ -3,6 +3,7 @@
 // with an error set.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ namespace vexa::arrays {
 // Loads numpy's C interface (once per module import); false with an error
 // set when numpy cannot be imported.
 bool import_numpy();
+
+// A numpy array of `shape` (at most NPY_MAXDIMS dimensions) over `memory`,
+// from malloc, of values of the numpy type number `numpy_type`; the array
+// owns the memory from then on, which is freed with it, or at once when the
+// array cannot be made.
+PyObject* adopt_memory(void* memory, std::span<const std::size_t> shape, int numpy_type);
 
 PyObject* to_python(NativeArray<double>&& array);
 PyObject* to_python(NativeArray<std::int64_t>&& array);

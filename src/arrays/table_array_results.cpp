@@ -6,34 +6,17 @@
 #define NPY_NO_DEPRECATED_API NPY_2_0_API_VERSION
 #include <numpy/arrayobject.h>
 
+#include "arrays/array_results.hpp"
 #include "binding/errors.hpp"
 
 namespace vexa::arrays {
 namespace {
 
-constexpr const char* column_capsule = "vexa_pp._arrays.column";
-
-void free_column(PyObject* capsule) {
-  std::free(PyCapsule_GetPointer(capsule, column_capsule));
-}
-
 // A one-dimensional float64 array owning the column's memory; the column is
-// left empty. The capsule frees the memory with the array, and frees it at
-// once when the array cannot be made.
+// left empty.
 PyObject* adopt(ColumnValues& values) {
-  npy_intp length = static_cast<npy_intp>(values.size());
-  double* const memory = values.release();
-  binding::Ref owner(PyCapsule_New(memory, column_capsule, &free_column));
-  if (!owner) {
-    std::free(memory);
-    return nullptr;
-  }
-  binding::Ref array(PyArray_SimpleNewFromData(1, &length, NPY_FLOAT64, memory));
-  if (!array) return nullptr;
-  // Takes the capsule even when it fails.
-  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) != 0)
-    return nullptr;
-  return array.release();
+  const std::size_t length[] = {values.size()};
+  return adopt_memory(values.release(), length, NPY_FLOAT64);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/interruption.hpp"
-#include "readers/lines.hpp"
 #include "readers/number.hpp"
 #include "readers/white_space.hpp"
 
@@ -198,26 +197,6 @@ bool ColumnCollector::add_rows(std::string_view text, HashMarks marks) {
   return true;
 }
 
-// Rows to reserve storage for: no more than there are lines, and no more
-// than rows of k fields of at least eight bytes each (a separator included)
-// would fill, so that the reservation never exceeds the text's own size,
-// whatever junk it holds. Real tables write wider fields than that, so their
-// columns are not reallocated; a table of narrower fields grows as it goes.
-// Unless the caller knows a bound on the line feeds (the file's own count),
-// lines are counted in slices, asking between them whether to go on.
-std::optional<std::size_t> row_capacity(std::string_view rows, std::size_t fields,
-                                        std::optional<std::size_t> line_feeds) {
-  constexpr std::size_t slice = std::size_t{64} << 20;
-  const std::size_t by_size = rows.size() / (8 * fields) + 1;
-  if (line_feeds) return std::min(by_size, *line_feeds + 1);
-  std::size_t lines = 1;
-  for (std::size_t done = 0; done < rows.size() && lines < by_size; done += slice) {
-    if (done != 0 && interrupt_requested()) return std::nullopt;
-    lines += count_line_feeds(rows.substr(done, slice));
-  }
-  return std::min(by_size, lines);
-}
-
 } // namespace
 
 std::string clean_line(std::string_view line) {
@@ -232,25 +211,18 @@ std::string clean_line(std::string_view line) {
   return cleaned;
 }
 
-Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks,
-                                  std::optional<std::size_t> line_feeds) {
-  const Layout layout(names);
-  if (layout.fields() == 0) return ColumnTable{};
-  const auto capacity = row_capacity(rows, layout.fields(), line_feeds);
-  if (!capacity) return interrupted();
-  ColumnCollector collector(layout, *capacity);
-  if (!collector.add_rows(rows, marks)) return interrupted();
-  return std::move(collector).finish();
-}
-
 // The names own the text the layout points into, so they come first.
 struct ColumnReader::State {
   State(std::string text, std::size_t row_bytes, std::optional<std::size_t> line_feeds)
       : names(std::move(text)), layout(names),
         collector(layout, first_reservation(layout.fields(), row_bytes, line_feeds)) {}
 
-  // The bound of row_capacity where the size is known; room for a few
-  // thousand rows, to grow from, where it is not.
+  // No more rows than there are lines, and no more than rows of k fields of
+  // at least eight bytes each (a separator included) would fill, so that the
+  // reservation never exceeds the text's own size, whatever junk it holds.
+  // Real tables write wider fields than that, so their columns are not
+  // reallocated; a table of narrower fields grows as it goes. Room for a few
+  // thousand rows, to grow from, where the size is not known.
   static std::size_t first_reservation(std::size_t fields, std::size_t row_bytes,
                                        std::optional<std::size_t> line_feeds) {
     if (fields == 0) return 1;

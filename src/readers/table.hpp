@@ -19,20 +19,14 @@ std::string clean_line(std::string_view line);
 // What happens to '#' characters in data lines.
 enum class HashMarks { keep, remove };
 
-// The columns that a line of names (already cleaned) gives, filled from the
-// rows of `rows`: every line there is a candidate row. A row is taken whole
-// or not at all: it needs at least one field per name, and the first field
-// under each name must be a number; fields beyond the last name are ignored.
-// A name given again keeps its first place and takes the later field. With
-// HashMarks::remove each line is read as clean_line would leave it.
-// line_feeds, when given, is at least the number of line feeds in rows (the
-// count of the file they come from will do). Fails only when the caller
-// asked the call to end.
-Outcome<ColumnTable> read_columns(std::string_view names, std::string_view rows, HashMarks marks,
-                                  std::optional<std::size_t> line_feeds = std::nullopt);
-
-// read_columns over rows that come in pieces of whole lines (a file read a
-// block at a time): the columns are those the pieces would give as one text.
+// The columns that a line of names (already cleaned) gives, filled from
+// rows that come in pieces of whole lines (a file read a block at a time, or
+// a whole text as one piece): every line is a candidate row. A row is taken
+// whole or not at all: it needs at least one field per name, and the first
+// field under each name must be a number; fields beyond the last name are
+// ignored. A name given again keeps its first place and takes the later
+// field. With HashMarks::remove each line is read as clean_line would leave
+// it.
 class ColumnReader {
 public:
   // names: a line of names, already cleaned. The rows to come take at most

@@ -30,6 +30,25 @@ std::size_t fast_length(std::size_t minimum) {
   return best;
 }
 
+// MSD(m) = (Q(m) − 2·acf(m)) / (F − m) / count, with Q(m) = Σ_{k<F−m}
+// |r(k)|² + Σ_{k≥m} |r(k)|² taken down from Q(0) = 2 Σ |r(k)|²; squares are
+// the |r(k)|² of F frames, and correlation(m) the unscaled inverse
+// transform of a `length`-point power spectrum at lag m.
+template <class Correlation>
+void msd_from_correlation(const double* squares, std::size_t frames, std::size_t length,
+                          double count, double* msd, Correlation correlation) {
+  double total = 0.0;
+  for (std::size_t k = 0; k < frames; ++k)
+    total += squares[k];
+  double q = 2.0 * total;
+  const double scale = 1.0 / static_cast<double>(length);
+  msd[0] = 0.0;
+  for (std::size_t m = 1; m < frames; ++m) {
+    q = q - squares[m - 1] - squares[frames - m];
+    msd[m] = (q - 2.0 * (correlation(m) * scale)) / static_cast<double>(frames - m) / count;
+  }
+}
+
 // The MSDs of atoms two at a time. Both atoms' six coordinate rows are real,
 // so they travel in three complex transforms (two rows each, as real and
 // imaginary parts) and their two power spectra, real and even, come back in
@@ -114,21 +133,13 @@ private:
     }
   }
 
-  // MSD(m) = (Q(m) − 2·acf(m)) / (F − m), with Q(m) = Σ_{k<F−m} |r(k)|² +
-  // Σ_{k≥m} |r(k)|² taken down from Q(0) = 2 Σ |r(k)|².
+  // The atom's autocorrelation is the real (part 0) or imaginary part of
+  // the inverse transform.
   void finish(const double* squares, int part, double* msd) const {
-    double total = 0.0;
-    for (std::size_t k = 0; k < frames_; ++k)
-      total += squares[k];
-    double q = 2.0 * total;
-    const double scale = 1.0 / static_cast<double>(length_);
-    msd[0] = 0.0;
-    for (std::size_t m = 1; m < frames_; ++m) {
-      q = q - squares[m - 1] - squares[frames_ - m];
+    msd_from_correlation(squares, frames_, length_, 1.0, msd, [&](std::size_t m) {
       const Complex c = spectrum_[m];
-      const double correlation = (part == 0 ? c.real() : c.imag()) * scale;
-      msd[m] = (q - 2.0 * correlation) / static_cast<double>(frames_ - m);
-    }
+      return part == 0 ? c.real() : c.imag();
+    });
   }
 
   std::size_t frames_;
@@ -167,17 +178,8 @@ public:
     for (std::size_t k = 0; k < length_; ++k)
       packed_[k] = Complex(power_[k], 0.0);
     inverse_.transform(packed_.data(), spectrum_.data());
-    double total = 0.0;
-    for (std::size_t k = 0; k < frames_; ++k)
-      total += squares_[k];
-    double q = 2.0 * total;
-    const double scale = 1.0 / static_cast<double>(length_);
-    msd[0] = 0.0;
-    for (std::size_t m = 1; m < frames_; ++m) {
-      q = q - squares_[m - 1] - squares_[frames_ - m];
-      const double correlation = spectrum_[m].real() * scale;
-      msd[m] = (q - 2.0 * correlation) / static_cast<double>(frames_ - m) / count;
-    }
+    msd_from_correlation(squares_.data(), frames_, length_, count, msd,
+                         [&](std::size_t m) { return spectrum_[m].real(); });
   }
 
 private:
